@@ -1,0 +1,100 @@
+// The program-wide state. Touched only from the UI thread; the thread-pool wait callback of the
+// settings dialog only reads settingsDialog to post to it.
+#pragma once
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "saver/SaverWindow.h"
+
+using HeapString = std::unique_ptr<wchar_t[]>;
+
+// Private messages of the main window.
+constexpr UINT WMA_TRAY_CALLBACK = WM_APP;
+constexpr UINT WMA_ACTIVATE_SETTINGS = WM_APP + 1;
+constexpr UINT WMA_WALLPAPER_FAILED = WM_APP + 2;
+// Private messages of the settings dialog.
+constexpr UINT WMA_SHUTDOWN = WM_APP;
+constexpr UINT WMA_CONFIG_DONE = WM_APP + 1;
+
+// The mutex name and the main window's class name: a second instance finds the first by it.
+constexpr wchar_t kInstanceId[] = L"5f0c9a7e3b2d4c18a6e1f94d7b20c3a5";
+constexpr wchar_t kHostClassName[] = L"9d41e6b0c7a2485f8e3b16d9a0f4c27e";
+constexpr wchar_t kMenuOwnerClassName[] = L"c2b8f0d4a91e4e67b5d3087f6a1c9e42";
+
+constexpr wchar_t kAppTitle[] = L"Orvane";
+
+struct AppState {
+  HINSTANCE instance = nullptr;
+  HICON appIcon = nullptr;
+  HeapString systemDir;
+  UINT systemDirLength = 0;
+  HeapString settingsPath;
+  HeapString saverName;
+  HWND progmanWindow = nullptr;
+  HWND desktopLayer = nullptr;
+  HWND mainWindow = nullptr;
+  ATOM mainClassAtom = 0;
+  ATOM hostClassAtom = 0;
+  HWND hostWindow = nullptr;
+  int hostWidth = 0;
+  int hostHeight = 0;
+  NOTIFYICONDATAW trayIcon = MakeTrayIconRecord();
+  HMENU trayMenu = nullptr;
+  std::unique_ptr<std::vector<SaverWindowRecord>> saverWindows;
+  HANDLE wallpaperProcess = nullptr;
+  std::uint64_t wallpaperStartTick = 0;
+  // Counts wallpaper launches, so a late failure report can tell whether it is about the running saver.
+  std::uint32_t wallpaperGeneration = 0;
+  // Set while a wallpaper restart runs; a size check or recovery arriving in a nested message loop
+  // then waits instead of starting a second launch.
+  bool wallpaperRestarting = false;
+  HWND settingsDialog = nullptr;
+  HWND previewStatic = nullptr;
+  HWND saverCombo = nullptr;
+  const wchar_t* dialogSelection = nullptr;
+  HANDLE previewProcess = nullptr;
+  HANDLE configProcess = nullptr;
+  HANDLE configWait = nullptr;
+  bool resumePreviewAfterConfig = false;
+  bool resumeWallpaperAfterConfig = false;
+  // An exception escaped a message handler: the message loop ends at its next turn.
+  bool handlerFailed = false;
+
+  static NOTIFYICONDATAW MakeTrayIconRecord() {
+    NOTIFYICONDATAW record{};
+    record.cbSize = sizeof(record);
+    record.uID = 1;
+    return record;
+  }
+};
+
+extern AppState app;
+
+// Copies a zero-terminated string into an exactly sized heap buffer.
+HeapString CopyString(const wchar_t* text);
+HeapString CopyString(const wchar_t* text, std::size_t length);
+
+// Hands a handle field's value over and clears the field first, so no nested message loop
+// can ever see a handle that is about to be closed.
+inline HANDLE TakeHandle(HANDLE& field) {
+  HANDLE handle = field;
+  field = nullptr;
+  return handle;
+}
+
+// Runs a window procedure's work; an exception ends the message loop instead of unwinding
+// through the system's frames.
+template <class Work>
+auto GuardHandler(Work&& work) noexcept -> decltype(work()) {
+  try {
+    return work();
+  } catch (...) {
+    app.handlerFailed = true;
+    PostQuitMessage(0);
+    return {};
+  }
+}

@@ -1,0 +1,122 @@
+#include "app/MainWindow.h"
+
+#include "app/AppState.h"
+#include "app/ReportError.h"
+#include "desktop/Resize.h"
+#include "resource.h"
+#include "saver/SaverControl.h"
+#include "settings/SettingsDialog.h"
+
+namespace {
+
+constexpr UINT kMenuFlags = TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON;
+
+void OnMainDestroy() {
+  if (app.wallpaperProcess) StopSaver(TakeHandle(app.wallpaperProcess), nullptr);
+  app.mainWindow = nullptr;
+  PostQuitMessage(0);
+}
+
+void OpenSettings() {
+  if (app.settingsDialog) return;
+  app.settingsDialog = CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_SETTINGS), nullptr, SettingsDlgProc, 0);
+  if (app.settingsDialog) ShowWindow(app.settingsDialog, SW_SHOW);
+}
+
+void OnTrayCallback(LPARAM lParam) {
+  if (lParam != WM_LBUTTONUP && lParam != WM_RBUTTONUP) return;
+  WNDCLASSEXW ownerClass{};
+  ownerClass.cbSize = sizeof(ownerClass);
+  ownerClass.lpfnWndProc = MenuOwnerWndProc;
+  ownerClass.hInstance = app.instance;
+  ownerClass.hIcon = app.appIcon;
+  ownerClass.hIconSm = app.appIcon;
+  ownerClass.lpszClassName = kMenuOwnerClassName;
+  // The class is registered only while a menu is open: a second click meanwhile finds it and leaves.
+  const ATOM ownerAtom = RegisterClassExW(&ownerClass);
+  if (!ownerAtom) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_CLASS_ALREADY_EXISTS) {
+      ReportError(nullptr, L"作業用ウィンドウのウィンドウ クラスを登録できません。", error);
+    }
+    return;
+  }
+  POINT cursor{};
+  GetCursorPos(&cursor);
+  HWND owner = CreateWindowExW(0, MAKEINTATOM(ownerAtom), nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                               app.instance, nullptr);
+  if (!owner) {
+    ReportError(nullptr, L"作業用ウィンドウを作成できません。", GetLastError());
+    UnregisterClassW(MAKEINTATOM(ownerAtom), app.instance);
+    return;
+  }
+  // The menu closes properly on a click elsewhere only when its owner is in the foreground.
+  SetForegroundWindow(owner);
+  if (app.settingsDialog) SetForegroundWindow(app.settingsDialog);
+  const UINT command = static_cast<UINT>(
+      TrackPopupMenuEx(GetSubMenu(app.trayMenu, 0), kMenuFlags, cursor.x, cursor.y, owner, nullptr));
+  DestroyWindow(owner);
+  UnregisterClassW(MAKEINTATOM(ownerAtom), app.instance);
+  if (command == IDM_EXIT) {
+    RequestExit();
+  } else if (command == IDM_SETTINGS) {
+    OpenSettings();
+  }
+}
+
+void OnWallpaperFailed() {
+  const std::uint32_t failedGeneration = app.wallpaperGeneration;
+  ReportError(nullptr, L"スクリーン セーバーを壁紙化できません。", 0);
+  // A restart inside the box's nested loop may have brought a newer, healthy saver: leave that one alone.
+  if (!app.wallpaperProcess || app.wallpaperGeneration != failedGeneration) return;
+  HANDLE process = TakeHandle(app.wallpaperProcess);
+  TerminateIfRunning(process);
+  CloseHandle(process);
+}
+
+}  // namespace
+
+LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  return GuardHandler([&]() -> LRESULT {
+    switch (message) {
+      case WM_DESTROY:
+        OnMainDestroy();
+        return 0;
+      case WM_CLOSE:
+        return 0;
+      case WM_SETTINGCHANGE:
+        if (wParam == SPI_SETWORKAREA) SyncHostSize();
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+      case WM_DISPLAYCHANGE:
+        ScheduleSizeChecks();
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+      case WM_TIMER:
+        OnMainTimer(wParam);
+        return 0;
+      case WMA_TRAY_CALLBACK:
+        OnTrayCallback(lParam);
+        return 0;
+      case WMA_ACTIVATE_SETTINGS:
+        if (app.settingsDialog) SetForegroundWindow(app.settingsDialog);
+        return 0;
+      case WMA_WALLPAPER_FAILED:
+        OnWallpaperFailed();
+        return 0;
+      default:
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+  });
+}
+
+LRESULT CALLBACK MenuOwnerWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_CLOSE) return 0;
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void RequestExit() {
+  if (app.settingsDialog) {
+    PostMessageW(app.settingsDialog, WMA_SHUTDOWN, 0, 0);
+  } else {
+    DestroyWindow(app.mainWindow);
+  }
+}

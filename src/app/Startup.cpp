@@ -1,0 +1,168 @@
+#include "app/Startup.h"
+
+#include <cwchar>
+
+#include "app/AppState.h"
+#include "app/MainWindow.h"
+#include "app/ReportError.h"
+#include "desktop/DesktopHost.h"
+#include "resource.h"
+#include "saver/Launcher.h"
+#include "settings/SettingsFile.h"
+
+namespace {
+
+constexpr UINT kSystemDirInitialSize = 32;
+constexpr DWORD kModulePathInitialSize = 256;
+constexpr DWORD kModulePathGrowth = 64;
+constexpr wchar_t kSettingsFileName[] = L"TAVO.dat";
+
+bool Fail(const wchar_t* message, DWORD error) {
+  ReportError(nullptr, message, error);
+  return false;
+}
+
+bool ReadSystemDirectory() {
+  app.systemDir.reset(new wchar_t[kSystemDirInitialSize]);
+  app.systemDirLength = GetSystemDirectoryW(app.systemDir.get(), kSystemDirInitialSize);
+  if (app.systemDirLength > kSystemDirInitialSize) {
+    const UINT needed = app.systemDirLength;
+    app.systemDir.reset(new wchar_t[needed]);
+    app.systemDirLength = GetSystemDirectoryW(app.systemDir.get(), needed);
+  }
+  // Without it no saver can be found or started.
+  return app.systemDirLength != 0 || Fail(L"GetSystemDirectory() でエラーが発生しました。", GetLastError());
+}
+
+bool BuildSettingsPath() {
+  DWORD size = kModulePathInitialSize;
+  HeapString modulePath(new wchar_t[size]);
+  // Cleared first: only a truncation may leave ERROR_INSUFFICIENT_BUFFER behind.
+  SetLastError(ERROR_SUCCESS);
+  DWORD length = GetModuleFileNameW(nullptr, modulePath.get(), size);
+  while (length != 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+    size += kModulePathGrowth;
+    modulePath.reset(new wchar_t[size]);
+    SetLastError(ERROR_SUCCESS);
+    length = GetModuleFileNameW(nullptr, modulePath.get(), size);
+  }
+  if (length == 0) return Fail(L"GetModuleFileName() でエラーが発生しました。", GetLastError());
+  const wchar_t* lastSlash = wcsrchr(modulePath.get(), L'\\');
+  const std::size_t dirLength = lastSlash ? static_cast<std::size_t>(lastSlash - modulePath.get()) + 1 : 0;
+  const std::size_t nameLength = wcslen(kSettingsFileName);
+  app.settingsPath.reset(new wchar_t[dirLength + nameLength + 1]);
+  wmemcpy(app.settingsPath.get(), modulePath.get(), dirLength);
+  wmemcpy(app.settingsPath.get() + dirLength, kSettingsFileName, nameLength + 1);
+  return true;
+}
+
+ATOM RegisterWindowClass(WNDPROC procedure, const wchar_t* className, HCURSOR cursor, HBRUSH background) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = app.instance;
+  windowClass.hIcon = app.appIcon;
+  windowClass.hCursor = cursor;
+  windowClass.hbrBackground = background;
+  windowClass.lpszClassName = className;
+  return RegisterClassExW(&windowClass);
+}
+
+bool AddTrayIcon() {
+  app.trayIcon.hWnd = app.mainWindow;
+  app.trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  app.trayIcon.uCallbackMessage = WMA_TRAY_CALLBACK;
+  app.trayIcon.hIcon = app.appIcon;
+  wcscpy(app.trayIcon.szTip, kAppTitle);
+  if (Shell_NotifyIconW(NIM_ADD, &app.trayIcon)) return true;
+  showMessageBox(nullptr, L"タスク バーの通知領域にアイコンを登録できません。", kAppTitle, MB_OK);
+  app.trayIcon.hWnd = nullptr;
+  return false;
+}
+
+}  // namespace
+
+bool Initialize() {
+  app.appIcon = static_cast<HICON>(
+      LoadImageW(app.instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+  if (!app.appIcon) return Fail(L"アプリケーション アイコンをロードできません。", GetLastError());
+  if (!ReadSystemDirectory()) return false;
+  if (!BuildSettingsPath()) return false;
+  if (!LoadSettings()) return false;
+  app.mainClassAtom = RegisterWindowClass(MainWndProc, kInstanceId, nullptr, nullptr);
+  if (!app.mainClassAtom) return Fail(L"メイン ウィンドウのウィンドウ クラスを登録できません。", GetLastError());
+  app.mainWindow = CreateWindowExW(0, MAKEINTATOM(app.mainClassAtom), nullptr, WS_POPUP | WS_DISABLED, 0, 0, 0, 0,
+                                   nullptr, nullptr, app.instance, nullptr);
+  if (!app.mainWindow) return Fail(L"メイン ウィンドウを作成できません。", GetLastError());
+  app.hostClassAtom = RegisterWindowClass(HostWndProc, kHostClassName, LoadCursorW(nullptr, IDC_ARROW),
+                                          static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  if (!app.hostClassAtom) return Fail(L"親ウィンドウのウィンドウ クラスを登録できません。", GetLastError());
+  if (!AddTrayIcon()) return false;
+  app.trayMenu = LoadMenuW(app.instance, MAKEINTRESOURCEW(IDR_TRAYMENU));
+  if (!app.trayMenu) return Fail(L"処理選択のポップアップ メニューをロードできません。", GetLastError());
+  app.saverWindows = std::make_unique<std::vector<SaverWindowRecord>>();
+  if (app.saverName) {
+    if (!CreateHostWindow()) return false;
+    app.wallpaperProcess = LaunchSaver(app.saverName.get(), SaverMode::Wallpaper, nullptr);
+  }
+  return true;
+}
+
+void Cleanup() {
+  if (app.trayIcon.hWnd) {
+    Shell_NotifyIconW(NIM_DELETE, &app.trayIcon);
+    app.trayIcon.hWnd = nullptr;
+  }
+  if (app.trayMenu) {
+    DestroyMenu(app.trayMenu);
+    app.trayMenu = nullptr;
+  }
+  app.systemDir.reset();
+  app.settingsPath.reset();
+  app.saverName.reset();
+  if (app.mainClassAtom) {
+    if (app.mainWindow) DestroyWindow(app.mainWindow);
+    UnregisterClassW(MAKEINTATOM(app.mainClassAtom), app.instance);
+    app.mainClassAtom = 0;
+  }
+  if (app.hostClassAtom) {
+    if (app.hostWindow) DestroyWindow(app.hostWindow);
+    UnregisterClassW(MAKEINTATOM(app.hostClassAtom), app.instance);
+    app.hostClassAtom = 0;
+  }
+  app.saverWindows.reset();
+  // The shell repaints its own wallpaper where the saver was.
+  PostMessageW(app.progmanWindow, WM_SYSCOLORCHANGE, 0, 0);
+}
+
+void RunMessageLoop() {
+  MSG msg;
+  while (!app.handlerFailed && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (app.settingsDialog && IsDialogMessageW(app.settingsDialog, &msg)) continue;
+    DispatchMessageW(&msg);
+  }
+}
+
+int RunApplication(HINSTANCE instance) {
+  app.instance = instance;
+  HANDLE instanceMutex = CreateMutexW(nullptr, FALSE, kInstanceId);
+  if (!instanceMutex) return 0;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (HWND running = FindWindowW(kInstanceId, nullptr)) SendMessageW(running, WMA_ACTIVATE_SETTINGS, 0, 0);
+    CloseHandle(instanceMutex);
+    return 0;
+  }
+  app.progmanWindow = FindWindowW(L"Progman", nullptr);
+  if (!app.progmanWindow) {
+    Sleep(1000);
+    app.progmanWindow = FindWindowW(L"Progman", nullptr);
+  }
+  try {
+    if (FindDesktopLayer() && Initialize()) RunMessageLoop();
+  } catch (...) {
+    // Out of memory during the start: end as after any failed start.
+  }
+  Cleanup();
+  CloseHandle(instanceMutex);
+  return 0;
+}

@@ -1,0 +1,9 @@
+#pragma once
+#include <windows.h>
+
+// Brings the host to the layer's size, restarting the saver at the new size.
+void SyncHostSize();
+// A display change settles over a few seconds: look twice.
+void ScheduleSizeChecks();
+// Size checks and the recovery after the shell destroyed the host.
+void OnMainTimer(WPARAM timerId);

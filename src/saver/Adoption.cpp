@@ -1,0 +1,155 @@
+#include "saver/Adoption.h"
+
+#include <algorithm>
+
+#include "app/AppState.h"
+#include "app/ReportError.h"
+
+namespace {
+
+constexpr LONG_PTR kTopmostAndToolWindow = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
+
+SaverWindowRecord* FindRecord(HWND hwnd) {
+  for (SaverWindowRecord& record : *app.saverWindows) {
+    if (record.hwnd == hwnd) return &record;
+  }
+  return nullptr;
+}
+
+bool AllAdopted() {
+  return std::all_of(app.saverWindows->begin(), app.saverWindows->end(),
+                     [](const SaverWindowRecord& record) { return record.adoptAfter == 0; });
+}
+
+void ClearTopmostAndToolWindow(HWND hwnd) {
+  const LONG_PTR exStyle = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+  SetWindowLongPtrW(hwnd, GWL_EXSTYLE, exStyle & ~kTopmostAndToolWindow);
+}
+
+void Adopt(HWND hwnd, SaverWindowRecord& record, const RECT& rect) {
+  record.adoptAfter = 0;
+  if (IsZoomed(hwnd)) {
+    ShowWindow(hwnd, SW_SHOWNORMAL);
+    SetWindowPos(hwnd, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top, SWP_NOZORDER | SWP_NOMOVE);
+  }
+  ShowWindow(hwnd, SW_HIDE);
+  ClearTopmostAndToolWindow(hwnd);
+  SetWindowPos(hwnd, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
+  ClearTopmostAndToolWindow(hwnd);
+  SetWindowLongPtrW(hwnd, GWLP_HWNDPARENT, 0);
+  const LONG style = GetWindowLongW(hwnd, GWL_STYLE);
+  SetWindowLongW(hwnd, GWL_STYLE, static_cast<LONG>((static_cast<DWORD>(style) & 0x3FFFFFFFu) | WS_CHILD));
+  SetParent(hwnd, app.hostWindow);
+  if (record.wasEnabled) EnableWindow(hwnd, TRUE);
+  POINT corner{rect.left, rect.top};
+  ScreenToClient(app.hostWindow, &corner);
+  SetWindowPos(hwnd, nullptr, corner.x, corner.y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+}
+
+void ShowAdoptedWindows() {
+  ShowWindow(app.mainWindow, SW_SHOW);
+  NudgeInput();
+  ShowWindow(app.mainWindow, SW_HIDE);
+  for (const SaverWindowRecord& record : *app.saverWindows) ShowWindow(record.hwnd, SW_SHOW);
+  ShowWindow(app.mainWindow, SW_SHOW);
+  ShowWindow(app.mainWindow, SW_HIDE);
+  // A full-screen saver hides the cursor; bring it back only if it is hidden.
+  if (ShowCursor(TRUE) > 0) ShowCursor(FALSE);
+}
+
+bool StillRunning(HANDLE process) {
+  DWORD exitCode = 0;
+  return GetExitCodeProcess(process, &exitCode) && exitCode == STILL_ACTIVE;
+}
+
+bool FailAdoption(const PROCESS_INFORMATION& process) {
+  if (StillRunning(process.hProcess)) TerminateProcess(process.hProcess, 0);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  // A failed launch leaves no records behind.
+  app.saverWindows->clear();
+  ReportError(nullptr, L"スクリーン セーバーを壁紙化できません。", 0);
+  return false;
+}
+
+void Pass(DWORD threadId) { EnumThreadWindows(threadId, AdoptWindowCallback, 0); }
+
+}  // namespace
+
+BOOL CALLBACK AdoptWindowCallback(HWND hwnd, LPARAM) {
+  return GuardHandler([&]() -> BOOL {
+    RECT rect{};
+    GetWindowRect(hwnd, &rect);
+    if (IsRectEmpty(&rect)) {
+      ShowWindow(hwnd, SW_HIDE);
+      return TRUE;
+    }
+    if (!IsWindowVisible(hwnd)) return TRUE;
+    SaverWindowRecord* record = FindRecord(hwnd);
+    if (!record) {
+      const BOOL wasEnabled = IsWindowEnabled(hwnd);
+      EnableWindow(hwnd, FALSE);
+      app.saverWindows->push_back({hwnd, GetTickCount64() + kAdoptionDelayMs, wasEnabled});
+      return TRUE;
+    }
+    if (record->adoptAfter == 0 || GetTickCount64() < record->adoptAfter) return TRUE;
+    Adopt(hwnd, *record, rect);
+    return FALSE;
+  });
+}
+
+bool AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64_t launchDeadline) {
+  app.wallpaperStartTick = GetTickCount64();
+  std::uint64_t settleDeadline = 0;
+  std::uint64_t completionLimit = 0;
+  for (;;) {
+    Pass(process.dwThreadId);
+    if (app.handlerFailed) return FailAdoption(process);
+    const std::uint64_t now = GetTickCount64();
+    if (app.saverWindows->empty()) {
+      if (now > launchDeadline) break;
+    } else if (settleDeadline == 0) {
+      settleDeadline = now + kSettleMs;
+      completionLimit = now + kCompletionLimitMs;
+    } else if (now > settleDeadline && AllAdopted()) {
+      ShowAdoptedWindows();
+      return true;
+    } else if (now > completionLimit) {
+      return FailAdoption(process);
+    }
+    Sleep(0);
+  }
+
+  // No window in time: a saver that is slow to open one gets its chance once it waits for input.
+  if (!StillRunning(process.hProcess)) return FailAdoption(process);
+  if (WaitForInputIdle(process.hProcess, kIdleWaitMs) != 0) return FailAdoption(process);
+  const std::uint64_t fallbackLimit = GetTickCount64() + kCompletionLimitMs;
+  for (;;) {
+    Pass(process.dwThreadId);
+    if (app.saverWindows->empty() || app.handlerFailed) return FailAdoption(process);
+    if (AllAdopted()) {
+      ShowAdoptedWindows();
+      return true;
+    }
+    if (GetTickCount64() > fallbackLimit) return FailAdoption(process);
+  }
+}
+
+void NudgeInput() {
+  POINT cursor{};
+  GetCursorPos(&cursor);
+  const int dx = NudgeDirection(cursor.x);
+  INPUT inputs[3]{};
+  inputs[0].type = INPUT_KEYBOARD;
+  inputs[0].ki.wVk = VK_SHIFT;
+  inputs[1].type = INPUT_KEYBOARD;
+  inputs[1].ki.wVk = VK_SHIFT;
+  inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  inputs[2].type = INPUT_MOUSE;
+  inputs[2].mi.dx = dx;
+  inputs[2].mi.dwFlags = MOUSEEVENTF_MOVE;
+  SendInput(3, inputs, sizeof(INPUT));
+  Sleep(10);
+  inputs[2].mi.dx = -dx;
+  SendInput(1, &inputs[2], sizeof(INPUT));
+}

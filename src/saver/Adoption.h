@@ -1,0 +1,23 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+constexpr std::uint64_t kLaunchDeadlineMs = 10000;
+constexpr std::uint64_t kSettleMs = 1000;
+constexpr std::uint64_t kAdoptionDelayMs = 10;
+constexpr DWORD kIdleWaitMs = 10000;
+// A window seen but never adoptable (destroyed, hidden, emptied before its turn) must not hold
+// the UI thread forever: the wait for the last adoption ends this long after it began.
+constexpr std::uint64_t kCompletionLimitMs = 10000;
+constexpr int kNudgeDistance = 32;
+
+// Takes the saver's top-level windows into the host. On failure the process is ended, both handles
+// are closed and the user has been told.
+bool AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64_t launchDeadline);
+BOOL CALLBACK AdoptWindowCallback(HWND hwnd, LPARAM lParam);
+
+// Moves right when the cursor is near the left edge, otherwise left.
+inline int NudgeDirection(int cursorX) { return cursorX < kNudgeDistance ? kNudgeDistance : -kNudgeDistance; }
+// A shift key tap and a small mouse move there and back, so the desktop wakes to the new windows.
+void NudgeInput();

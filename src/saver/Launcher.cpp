@@ -1,0 +1,73 @@
+#include "saver/Launcher.h"
+
+#include <cwchar>
+
+#include "app/Wow64Redirection.h"
+
+#include "app/ReportError.h"
+#include "saver/Adoption.h"
+
+namespace {
+
+// Quotes, backslash, ".scr", closing quote, space, "/p " or "/c:" with ten digits, terminator.
+constexpr std::size_t kCommandLineExtra = 22;
+
+
+}  // namespace
+
+HeapString BuildSaverCommandLine(const wchar_t* systemDir, UINT systemDirLength, const wchar_t* baseName,
+                                 SaverMode mode, HWND parentWindow) {
+  const std::size_t nameLength = wcslen(baseName);
+  HeapString commandLine(new wchar_t[nameLength + systemDirLength + kCommandLineExtra]);
+  wchar_t* out = commandLine.get();
+  *out++ = L'"';
+  wmemcpy(out, systemDir, systemDirLength);
+  out += systemDirLength;
+  if (systemDirLength > 3) *out++ = L'\\';
+  wmemcpy(out, baseName, nameLength);
+  out += nameLength;
+  wmemcpy(out, L".scr\" ", 6);
+  out += 6;
+  const auto handleValue = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(parentWindow));
+  switch (mode) {
+    case SaverMode::Preview:
+      wsprintfW(out, L"/p %u", handleValue);
+      break;
+    case SaverMode::Configure:
+      wsprintfW(out, L"/c:%u", handleValue);
+      break;
+    default:
+      wcscpy(out, L"/s");
+      break;
+  }
+  return commandLine;
+}
+
+HANDLE LaunchSaver(const wchar_t* baseName, SaverMode mode, HWND parentWindow) {
+  HeapString commandLine =
+      BuildSaverCommandLine(app.systemDir.get(), app.systemDirLength, baseName, mode, parentWindow);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  std::uint64_t launchDeadline = 0;
+  if (mode == SaverMode::Wallpaper) {
+    app.saverWindows->clear();
+    ++app.wallpaperGeneration;
+    launchDeadline = GetTickCount64() + kLaunchDeadlineMs;
+  }
+  BOOL created;
+  DWORD error = 0;
+  {
+    Wow64RedirectionOff redirection;
+    created = CreateProcessW(nullptr, commandLine.get(), nullptr, nullptr, FALSE, 0, nullptr, app.systemDir.get(),
+                             &startup, &process);
+    if (!created) error = GetLastError();
+  }
+  if (!created) {
+    ReportError(nullptr, L"スクリーン セーバーを起動できません。", error);
+    return nullptr;
+  }
+  if (mode == SaverMode::Wallpaper && !AdoptSaverWindows(process, launchDeadline)) return nullptr;
+  CloseHandle(process.hThread);
+  return process.hProcess;
+}

@@ -1,0 +1,296 @@
+#include "settings/SettingsDialog.h"
+
+#include <utility>
+#include <vector>
+
+#include "app/AppState.h"
+#include "app/ReportError.h"
+#include "desktop/DesktopHost.h"
+#include "resource.h"
+#include "saver/Adoption.h"
+#include "saver/Launcher.h"
+#include "saver/SaverControl.h"
+#include "settings/Catalogue.h"
+#include "settings/SettingsFile.h"
+
+namespace {
+
+constexpr int kShutdownRounds = 8;
+constexpr UINT kCloseTimeoutMs = 1000;
+
+// Launches and message boxes run nested message loops in which the dialog may be destroyed
+// (Exit from the tray); after them the dialog's state may be touched only while it still exists.
+bool DialogAlive(HWND dialog) { return app.settingsDialog == dialog && IsWindow(dialog); }
+
+void InvalidatePreview() { InvalidateRect(app.previewStatic, nullptr, FALSE); }
+
+void StopPreview() {
+  if (!app.previewProcess) return;
+  StopSaver(TakeHandle(app.previewProcess), app.previewStatic);
+  InvalidatePreview();
+}
+
+void StartPreview(const wchar_t* baseName) {
+  // Only a failed launch runs a message box, and it returns null: a handle means nothing ran meanwhile.
+  if (HANDLE preview = LaunchSaver(baseName, SaverMode::Preview, app.previewStatic)) app.previewProcess = preview;
+}
+
+// Drops the tracked configuration run without ending it; the configuration window stays open.
+void ReleaseConfigRun() {
+  UnregisterWait(TakeHandle(app.configWait));
+  CloseHandle(TakeHandle(app.configProcess));
+}
+
+void ResumeWallpaperAfterConfig() {
+  if (!app.resumeWallpaperAfterConfig || !app.saverName || !app.hostWindow || app.wallpaperProcess) return;
+  app.resumeWallpaperAfterConfig = false;
+  HANDLE started = LaunchSaver(app.saverName.get(), SaverMode::Wallpaper, nullptr);
+  if (started) app.wallpaperProcess = started;
+}
+
+void ResumeAfterConfig(HWND dialog) {
+  ResumeWallpaperAfterConfig();
+  if (DialogAlive(dialog) && app.resumePreviewAfterConfig && app.dialogSelection) {
+    StartPreview(app.dialogSelection);
+  }
+}
+
+bool OnInitDialog(HWND dialog) {
+  SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(app.appIcon));
+  SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(app.appIcon));
+  app.settingsDialog = dialog;
+  app.previewStatic = GetDlgItem(dialog, IDC_PREVIEW);
+  app.saverCombo = GetDlgItem(dialog, IDC_SAVERLIST);
+  app.dialogSelection = nullptr;
+  app.previewProcess = nullptr;
+
+  std::vector<SaverEntry> catalogue;
+  const DWORD error = BuildSaverCatalogue(app.systemDir.get(), app.systemDirLength, catalogue);
+  if (error != 0) {
+    ReportError(nullptr, L"スクリーン セーバーの一覧を取得できません。", error);
+    DestroyWindow(dialog);
+    return true;
+  }
+  SendMessageW(app.saverCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"<なし>"));
+  SendMessageW(app.saverCombo, CB_SETITEMDATA, 0, 0);
+  for (SaverEntry& entry : catalogue) {
+    const LRESULT index = SendMessageW(app.saverCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.Shown()));
+    // An entry the list refuses is left out; its strings go with the catalogue.
+    if (index < 0) continue;
+    const wchar_t* baseName = entry.baseName.release();
+    SendMessageW(app.saverCombo, CB_SETITEMDATA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(baseName));
+    if (app.saverName && !app.dialogSelection && lstrcmpW(app.saverName.get(), baseName) == 0) {
+      app.dialogSelection = baseName;
+      SendMessageW(app.saverCombo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+      StartPreview(baseName);
+      EnableWindow(GetDlgItem(dialog, IDC_CONFIGURE), TRUE);
+    }
+  }
+  if (!app.dialogSelection) SendMessageW(app.saverCombo, CB_SETCURSEL, 0, 0);
+  return true;
+}
+
+void OnSelectionChange(HWND dialog) {
+  if (app.configProcess) {
+    ReleaseConfigRun();
+    ResumeWallpaperAfterConfig();
+    if (!DialogAlive(dialog)) return;
+  }
+  StopPreview();
+  const LRESULT index = SendMessageW(app.saverCombo, CB_GETCURSEL, 0, 0);
+  if (index > 0) {
+    app.dialogSelection =
+        reinterpret_cast<const wchar_t*>(SendMessageW(app.saverCombo, CB_GETITEMDATA, static_cast<WPARAM>(index), 0));
+    StartPreview(app.dialogSelection);
+  } else {
+    app.dialogSelection = nullptr;
+  }
+  EnableWindow(GetDlgItem(dialog, IDC_CONFIGURE), index > 0);
+  EnableWindow(GetDlgItem(dialog, IDC_APPLY), TRUE);
+}
+
+// Ends the program from inside the dialog: the layer or the host is gone for good.
+void EndProgram(HWND dialog) {
+  DestroyWindow(dialog);
+  DestroyWindow(app.mainWindow);
+}
+
+// Puts the selection into effect. False when the dialog is gone afterwards.
+bool SwitchWallpaper(HWND dialog, const wchar_t* selection) {
+  if (app.saverName) {
+    app.saverName.reset();
+    if (app.wallpaperProcess) {
+      StopSaver(TakeHandle(app.wallpaperProcess), nullptr);
+      RedrawWindow(app.hostWindow, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    }
+    if (!selection) {
+      // Cleared before the host goes, so its destruction starts no recovery.
+      if (app.hostWindow) DestroyWindow(app.hostWindow);
+      PostMessageW(app.progmanWindow, WM_SYSCOLORCHANGE, 0, 0);
+      return true;
+    }
+  }
+  if (!app.hostWindow) {
+    if (!FindDesktopLayer() || !CreateHostWindow()) {
+      EndProgram(dialog);
+      return false;
+    }
+  }
+  app.saverName = CopyString(selection);
+  // Also without a tracked preview: a preview window left in the area is asked to close.
+  StopSaver(TakeHandle(app.previewProcess), app.previewStatic);
+  InvalidatePreview();
+  ShowWindow(dialog, SW_HIDE);
+  HANDLE started = LaunchSaver(app.saverName.get(), SaverMode::Wallpaper, nullptr);
+  if (started) app.wallpaperProcess = started;
+  if (!DialogAlive(dialog)) return false;
+  ShowWindow(dialog, SW_SHOW);
+  NudgeInput();
+  StartPreview(app.saverName.get());
+  return true;
+}
+
+void ApplySelection(HWND dialog, int commandId) {
+  const wchar_t* selection = app.dialogSelection;
+  const wchar_t* old = app.saverName.get();
+  const bool unchanged = (!old && !selection) || (old && selection && lstrcmpW(old, selection) == 0);
+  if (!unchanged) {
+    // A tracked configuration run would bring back a second preview when it ends.
+    if (app.configProcess) {
+      ReleaseConfigRun();
+      app.resumePreviewAfterConfig = false;
+      app.resumeWallpaperAfterConfig = false;
+    }
+    if (!SwitchWallpaper(dialog, selection)) return;
+    const DWORD error = SaveSettings();
+    if (error != 0) {
+      ReportError(dialog, L"設定ファイルの書き込みでエラーが発生しました。", error);
+      return;
+    }
+  }
+  if (commandId == IDOK) {
+    DestroyWindow(dialog);
+    return;
+  }
+  HWND applyButton = GetDlgItem(dialog, IDC_APPLY);
+  if (GetFocus() == applyButton) {
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDOK)), TRUE);
+  }
+  EnableWindow(applyButton, FALSE);
+}
+
+void StartConfigRun(HWND dialog) {
+  // One tracked run at a time; its window is already open for the user.
+  if (app.configProcess || !app.dialogSelection) return;
+  app.resumePreviewAfterConfig = app.previewProcess != nullptr;
+  StopPreview();
+  app.resumeWallpaperAfterConfig = false;
+  if (app.saverName && app.wallpaperProcess && lstrcmpW(app.dialogSelection, app.saverName.get()) == 0) {
+    app.resumeWallpaperAfterConfig = true;
+    StopSaver(TakeHandle(app.wallpaperProcess), nullptr);
+  }
+  HANDLE config = LaunchSaver(app.dialogSelection, SaverMode::Configure, app.previewStatic);
+  if (!DialogAlive(dialog)) {
+    if (config) CloseHandle(config);
+    return;
+  }
+  if (!config) {
+    ResumeAfterConfig(dialog);
+    return;
+  }
+  app.configProcess = config;
+  RegisterWaitForSingleObject(&app.configWait, app.configProcess, ConfigWaitCallback, nullptr, INFINITE,
+                              WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE);
+}
+
+void OnConfigDone(HWND dialog) {
+  if (!app.configProcess) return;
+  ReleaseConfigRun();
+  ResumeAfterConfig(dialog);
+}
+
+// Closes what the dialog owns on screen (a message box, a saver's configuration window), then the
+// dialog and the program. Bounded: a pop-up may ignore WM_CLOSE.
+BOOL CALLBACK FindOwnedPopup(HWND hwnd, LPARAM lParam) {
+  auto* search = reinterpret_cast<std::pair<HWND, HWND>*>(lParam);
+  if (GetWindow(hwnd, GW_OWNER) != search->first || !IsWindowEnabled(hwnd) || !IsWindowVisible(hwnd)) return TRUE;
+  search->second = hwnd;
+  return FALSE;
+}
+
+// Some systems do not answer GW_ENABLEDPOPUP; the owned windows are then looked up directly.
+HWND EnabledPopup(HWND dialog) {
+  if (HWND popup = GetWindow(dialog, GW_ENABLEDPOPUP)) return popup;
+  std::pair<HWND, HWND> search{dialog, nullptr};
+  EnumWindows(FindOwnedPopup, reinterpret_cast<LPARAM>(&search));
+  return search.second;
+}
+
+void OnShutdown(HWND dialog) {
+  for (int round = 0; round < kShutdownRounds; ++round) {
+    HWND popup = EnabledPopup(dialog);
+    if (!popup || popup == dialog) break;
+    SendMessageTimeoutW(popup, WM_CLOSE, 0, 0, SMTO_NORMAL, kCloseTimeoutMs, nullptr);
+  }
+  EndProgram(dialog);
+}
+
+void OnDialogDestroy() {
+  if (app.configProcess) ReleaseConfigRun();
+  app.settingsDialog = nullptr;
+  if (app.previewProcess) StopSaver(TakeHandle(app.previewProcess), app.previewStatic);
+  app.dialogSelection = nullptr;
+  const LRESULT count = SendMessageW(app.saverCombo, CB_GETCOUNT, 0, 0);
+  for (LRESULT index = count - 1; index >= 1; --index) {
+    delete[] reinterpret_cast<wchar_t*>(
+        SendMessageW(app.saverCombo, CB_GETITEMDATA, static_cast<WPARAM>(index), 0));
+  }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK SettingsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  return GuardHandler([&]() -> INT_PTR {
+    switch (message) {
+      case WM_INITDIALOG:
+        return OnInitDialog(dialog);
+      case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+          case IDOK:
+          case IDC_APPLY:
+            ApplySelection(dialog, LOWORD(wParam));
+            break;
+          case IDCANCEL:
+            DestroyWindow(dialog);
+            break;
+          case IDC_SAVERLIST:
+            if (HIWORD(wParam) == CBN_SELCHANGE) OnSelectionChange(dialog);
+            break;
+          case IDC_CONFIGURE:
+            StartConfigRun(dialog);
+            break;
+          default:
+            break;
+        }
+        return 0;
+      case WM_CTLCOLORSTATIC:
+        if (reinterpret_cast<HWND>(lParam) == app.previewStatic) {
+          return reinterpret_cast<INT_PTR>(GetStockObject(BLACK_BRUSH));
+        }
+        return 0;
+      case WMA_SHUTDOWN:
+        OnShutdown(dialog);
+        return 0;
+      case WMA_CONFIG_DONE:
+        OnConfigDone(dialog);
+        return 0;
+      case WM_DESTROY:
+        OnDialogDestroy();
+        return 0;
+      default:
+        return 0;
+    }
+  });
+}
+
+VOID CALLBACK ConfigWaitCallback(PVOID, BOOLEAN) { PostMessageW(app.settingsDialog, WMA_CONFIG_DONE, 0, 0); }
