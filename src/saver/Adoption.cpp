@@ -57,6 +57,13 @@ void ShowAdoptedWindows() {
   if (ShowCursor(TRUE) > 0) ShowCursor(FALSE);
 }
 
+// A window that died or slipped out of the host during the launch is no wallpaper.
+bool AllStillHosted() {
+  return std::all_of(app.saverWindows->begin(), app.saverWindows->end(), [](const SaverWindowRecord& record) {
+    return IsWindow(record.hwnd) && GetParent(record.hwnd) == app.hostWindow;
+  });
+}
+
 bool StillRunning(HANDLE process) {
   DWORD exitCode = 0;
   return GetExitCodeProcess(process, &exitCode) && exitCode == STILL_ACTIVE;
@@ -112,6 +119,7 @@ bool AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64_t launchD
       settleDeadline = now + kSettleMs;
       completionLimit = now + kCompletionLimitMs;
     } else if (now > settleDeadline && AllAdopted()) {
+      if (!AllStillHosted()) return FailAdoption(process);
       ShowAdoptedWindows();
       return true;
     } else if (now > completionLimit) {
@@ -128,6 +136,7 @@ bool AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64_t launchD
     Pass(process.dwThreadId);
     if (app.saverWindows->empty() || app.handlerFailed) return FailAdoption(process);
     if (AllAdopted()) {
+      if (!AllStillHosted()) return FailAdoption(process);
       ShowAdoptedWindows();
       return true;
     }

@@ -10,7 +10,7 @@ WriteFileFunction settingsWriteFile = WriteFile;
 
 namespace {
 
-constexpr std::size_t kMaxBaseNameLength = MAX_PATH - 1 - 4;  // room for ".scr" in a file name
+constexpr std::size_t kMaxBaseNameLength = 255 - 4;  // a file name holds at most 255 characters, ".scr" included
 constexpr wchar_t kNewFileSuffix[] = L".new";
 
 class FileHandle {
