@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "saver/SaverWindow.h"
@@ -49,9 +50,13 @@ struct AppState {
   std::uint64_t wallpaperStartTick = 0;
   // Counts wallpaper launches, so a late failure report can tell whether it is about the running saver.
   std::uint32_t wallpaperGeneration = 0;
-  // Set while a wallpaper restart runs; a size check or recovery arriving in a nested message loop
-  // then waits instead of starting a second launch.
-  bool wallpaperRestarting = false;
+  // Set while a wallpaper launch runs; a size check or recovery arriving in its nested message loop
+  // (a failure message box) then waits instead of starting a second launch.
+  bool wallpaperLaunching = false;
+  // The wallpaper saver draws into the host in preview mode: its windows could not be adopted.
+  bool wallpaperIsPreview = false;
+  // Savers that closed when adopted; for the rest of the run they go straight to preview mode.
+  std::vector<std::wstring> previewModeSavers;
   HWND settingsDialog = nullptr;
   HWND previewStatic = nullptr;
   HWND saverCombo = nullptr;

@@ -4,6 +4,8 @@
 #include "app/ReportError.h"
 #include "desktop/Resize.h"
 #include "resource.h"
+#include "saver/Adoption.h"
+#include "saver/Launcher.h"
 #include "saver/SaverControl.h"
 #include "settings/SettingsDialog.h"
 
@@ -12,7 +14,7 @@ namespace {
 constexpr UINT kMenuFlags = TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON;
 
 void OnMainDestroy() {
-  if (app.wallpaperProcess) StopSaver(TakeHandle(app.wallpaperProcess), nullptr);
+  StopWallpaper();
   app.mainWindow = nullptr;
   PostQuitMessage(0);
 }
@@ -64,7 +66,26 @@ void OnTrayCallback(LPARAM lParam) {
   }
 }
 
-void OnWallpaperFailed() {
+// A saver that closed its adopted windows gets one more chance, drawing into the host in preview mode.
+bool FallBackToPreviewMode() {
+  if (app.wallpaperIsPreview || !app.wallpaperProcess || !app.saverName || !app.hostWindow || app.wallpaperLaunching) {
+    return false;
+  }
+  HANDLE process = TakeHandle(app.wallpaperProcess);
+  app.wallpaperStartTick = 0;
+  TerminateIfRunning(process);
+  WaitForSingleObject(process, kTerminateWaitMs);
+  CloseHandle(process);
+  MarkPreviewMode(app.saverName.get());
+  HANDLE started = LaunchSaver(app.saverName.get(), SaverMode::Wallpaper, nullptr);
+  if (started) app.wallpaperProcess = started;
+  return true;
+}
+
+void OnWallpaperFailed(WPARAM generation) {
+  // The report of a saver that has been replaced since is stale.
+  if (generation != 0 && generation != app.wallpaperGeneration) return;
+  if (FallBackToPreviewMode()) return;
   const std::uint32_t failedGeneration = app.wallpaperGeneration;
   ReportError(nullptr, L"スクリーン セーバーを壁紙化できません。", 0);
   // A restart inside the box's nested loop may have brought a newer, healthy saver: leave that one alone.
@@ -100,7 +121,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         if (app.settingsDialog) SetForegroundWindow(app.settingsDialog);
         return 0;
       case WMA_WALLPAPER_FAILED:
-        OnWallpaperFailed();
+        OnWallpaperFailed(wParam);
         return 0;
       default:
         return DefWindowProcW(hwnd, message, wParam, lParam);

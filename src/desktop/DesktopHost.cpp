@@ -32,7 +32,8 @@ void OnHostDestroy() {
 void OnHostParentNotify(WPARAM wParam) {
   if (LOWORD(wParam) != WM_DESTROY) return;
   if (IsEarlyFailure(GetTickCount64(), app.wallpaperStartTick)) {
-    PostMessageW(app.mainWindow, WMA_WALLPAPER_FAILED, 0, 0);
+    // The launch it is about travels along, so a report that arrives after a newer launch is ignored.
+    PostMessageW(app.mainWindow, WMA_WALLPAPER_FAILED, app.wallpaperGeneration, 0);
   }
 }
 

@@ -32,15 +32,15 @@ void RecoverHost(UINT_PTR timerId) {
 
 void SyncHostSize() {
   if (!app.hostWindow) return;
-  // Inside a restart's message box: look again once that restart is over.
-  if (app.wallpaperRestarting) {
+  // Inside a launch's message box: look again once that launch is over.
+  if (app.wallpaperLaunching) {
     SetTimer(app.mainWindow, kSizeCheckTimer2, kRetryWhileRestartingMs, nullptr);
     return;
   }
   RECT layer{};
   GetClientRect(app.desktopLayer, &layer);
   if (layer.right == app.hostWidth && layer.bottom == app.hostHeight) return;
-  if (app.wallpaperProcess) StopSaver(TakeHandle(app.wallpaperProcess), nullptr);
+  StopWallpaper();
   SetWindowPos(app.hostWindow, nullptr, 0, 0, layer.right, layer.bottom, SWP_NOMOVE | SWP_NOZORDER);
   // Recorded first, so a check arriving while the restart shows a message box finds nothing to do.
   app.hostWidth = layer.right;
@@ -59,7 +59,7 @@ void OnMainTimer(WPARAM timerId) {
     SyncHostSize();
     return;
   }
-  if (app.wallpaperRestarting) {
+  if (app.wallpaperLaunching) {
     SetTimer(app.mainWindow, timerId, kRetryWhileRestartingMs, nullptr);
     return;
   }

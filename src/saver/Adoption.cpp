@@ -69,14 +69,21 @@ bool StillRunning(HANDLE process) {
   return GetExitCodeProcess(process, &exitCode) && exitCode == STILL_ACTIVE;
 }
 
-bool FailAdoption(const PROCESS_INFORMATION& process) {
-  if (StillRunning(process.hProcess)) TerminateProcess(process.hProcess, 0);
+AdoptionResult FailAdoption(const PROCESS_INFORMATION& process) {
+  if (StillRunning(process.hProcess)) {
+    TerminateProcess(process.hProcess, 0);
+    // Gone before anything else starts in its place.
+    WaitForSingleObject(process.hProcess, kTerminateWaitMs);
+  }
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
+  // Windows were seen, so the saver did start: it closed them when they were taken over.
+  const bool windowsLost = !app.saverWindows->empty();
   // A failed launch leaves no records behind.
   app.saverWindows->clear();
+  if (windowsLost) return AdoptionResult::WindowsLost;
   ReportError(nullptr, L"スクリーン セーバーを壁紙化できません。", 0);
-  return false;
+  return AdoptionResult::Failed;
 }
 
 void Pass(DWORD threadId) { EnumThreadWindows(threadId, AdoptWindowCallback, 0); }
@@ -105,7 +112,7 @@ BOOL CALLBACK AdoptWindowCallback(HWND hwnd, LPARAM) {
   });
 }
 
-bool AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64_t launchDeadline) {
+AdoptionResult AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64_t launchDeadline) {
   app.wallpaperStartTick = GetTickCount64();
   std::uint64_t settleDeadline = 0;
   std::uint64_t completionLimit = 0;
@@ -121,7 +128,7 @@ bool AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64_t launchD
     } else if (now > settleDeadline && AllAdopted()) {
       if (!AllStillHosted()) return FailAdoption(process);
       ShowAdoptedWindows();
-      return true;
+      return AdoptionResult::Adopted;
     } else if (now > completionLimit) {
       return FailAdoption(process);
     }
@@ -131,16 +138,16 @@ bool AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64_t launchD
   // No window in time: a saver that is slow to open one gets its chance once it waits for input.
   if (!StillRunning(process.hProcess)) return FailAdoption(process);
   if (WaitForInputIdle(process.hProcess, kIdleWaitMs) != 0) return FailAdoption(process);
-  const std::uint64_t fallbackLimit = GetTickCount64() + kCompletionLimitMs;
+  const std::uint64_t idleLimit = GetTickCount64() + kCompletionLimitMs;
   for (;;) {
     Pass(process.dwThreadId);
     if (app.saverWindows->empty() || app.handlerFailed) return FailAdoption(process);
     if (AllAdopted()) {
       if (!AllStillHosted()) return FailAdoption(process);
       ShowAdoptedWindows();
-      return true;
+      return AdoptionResult::Adopted;
     }
-    if (GetTickCount64() > fallbackLimit) return FailAdoption(process);
+    if (GetTickCount64() > idleLimit) return FailAdoption(process);
   }
 }
 

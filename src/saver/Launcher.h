@@ -10,5 +10,9 @@ HeapString BuildSaverCommandLine(const wchar_t* systemDir, UINT systemDirLength,
                                  SaverMode mode, HWND parentWindow);
 
 // Starts a saver from the system directory; in Wallpaper mode its windows are adopted into the host
-// before it returns. Null after a failure that has been reported.
+// before it returns, or, for a saver that closes when its windows are taken over, it draws into the
+// host in preview mode. Null after a failure that has been reported.
+// From now on this saver runs as wallpaper in preview mode.
+void MarkPreviewMode(const wchar_t* baseName);
+
 HANDLE LaunchSaver(const wchar_t* baseName, SaverMode mode, HWND parentWindow);

@@ -44,6 +44,18 @@ void StopSaver(HANDLE process, HWND parentWindow) {
   CloseHandle(process);
 }
 
+void StopWallpaper() {
+  HANDLE process = TakeHandle(app.wallpaperProcess);
+  if (!process) return;
+  if (app.wallpaperIsPreview) {
+    // Its window closing is no early failure.
+    app.wallpaperStartTick = 0;
+    StopSaver(process, app.hostWindow);
+  } else {
+    StopSaver(process, nullptr);
+  }
+}
+
 void TerminateIfRunning(HANDLE process) {
   DWORD exitCode = 0;
   if (GetExitCodeProcess(process, &exitCode) && exitCode == STILL_ACTIVE) TerminateProcess(process, 0);
@@ -57,10 +69,7 @@ void RestartWallpaper() {
     InvalidateRect(app.previewStatic, nullptr, FALSE);
     previewStopped = true;
   }
-  // The launch may show a message box; its nested loop must not start another wallpaper meanwhile.
-  app.wallpaperRestarting = true;
   HANDLE started = LaunchSaver(app.saverName.get(), SaverMode::Wallpaper, nullptr);
-  app.wallpaperRestarting = false;
   // A failed launch returns after its message box, whose nested loop may have started a wallpaper
   // (the dialog's OK): that one must not be orphaned.
   if (started) app.wallpaperProcess = started;

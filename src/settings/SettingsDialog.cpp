@@ -120,7 +120,7 @@ bool SwitchWallpaper(HWND dialog, const wchar_t* selection) {
   if (app.saverName) {
     app.saverName.reset();
     if (app.wallpaperProcess) {
-      StopSaver(TakeHandle(app.wallpaperProcess), nullptr);
+      StopWallpaper();
       RedrawWindow(app.hostWindow, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     }
     if (!selection) {
@@ -187,7 +187,7 @@ void StartConfigRun(HWND dialog) {
   app.resumeWallpaperAfterConfig = false;
   if (app.saverName && app.wallpaperProcess && lstrcmpW(app.dialogSelection, app.saverName.get()) == 0) {
     app.resumeWallpaperAfterConfig = true;
-    StopSaver(TakeHandle(app.wallpaperProcess), nullptr);
+    StopWallpaper();
   }
   HANDLE config = LaunchSaver(app.dialogSelection, SaverMode::Configure, app.previewStatic);
   if (!DialogAlive(dialog)) {

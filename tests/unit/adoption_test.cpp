@@ -205,11 +205,50 @@ TEST_F(AdoptionTest, ASaverIgnoringTheQuitInputIsTerminatedAfterItsGrace) {
   }
 }
 
-// Hiding a framework saver's active window deactivates it, and such a saver quits on that before
-// its window is settled in the host: the launch fails and says so.
-TEST_F(AdoptionTest, AFrameworkSaverQuitsOnTheDeactivationThatAdoptionCauses) {
+// Hiding a framework saver's active window deactivates it, and such a saver quits on that before its
+// window settles in the host. It then draws into the host in preview mode, and goes there straight
+// away at its next start.
+TEST_F(AdoptionTest, AFrameworkSaverThatQuitsOnAdoptionDrawsIntoTheHostInPreviewMode) {
   bench::FixtureLog log;
   Launch(L"fxframe");
-  ExpectFailure();
+  ASSERT_NE(app.wallpaperProcess, nullptr);
+  EXPECT_TRUE(capturedBoxes.empty());
   EXPECT_EQ(log.Count(L"fxframe", "exit deactivate"), 1);
+  EXPECT_TRUE(app.wallpaperIsPreview);
+  EXPECT_TRUE(app.saverWindows->empty());
+  const std::string inHost = "/p " + std::to_string(reinterpret_cast<UINT_PTR>(app.hostWindow) & 0xFFFFFFFFu);
+  EXPECT_EQ(log.Count(L"fxframe", inHost), 1);
+  HWND child = GetWindow(app.hostWindow, GW_CHILD);
+  ASSERT_NE(child, nullptr);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(child, &owner);
+  EXPECT_EQ(owner, GetProcessId(app.wallpaperProcess));
+  const RECT rect = RectInHost(child);
+  EXPECT_EQ(rect.right - rect.left, app.hostWidth);
+  EXPECT_EQ(rect.bottom - rect.top, app.hostHeight);
+  const LRESULT frames = Frames(child);
+  EXPECT_TRUE(bench::WaitFor([&] { return Frames(child) > frames + 5; }, 10000)) << "still animating";
+
+  StopWallpaper();
+  EXPECT_EQ(log.Count(L"fxframe", "exit close"), 1) << "closed like a preview";
+  EXPECT_EQ(GetWindow(app.hostWindow, GW_CHILD), nullptr);
+
+  app.wallpaperProcess = LaunchSaver(L"fxframe", SaverMode::Wallpaper, nullptr);
+  ASSERT_NE(app.wallpaperProcess, nullptr);
+  EXPECT_EQ(log.Count(L"fxframe", "/s"), 1) << "no second attempt at adoption";
+  EXPECT_EQ(log.Count(L"fxframe", inHost), 2);
+}
+
+TEST_F(AdoptionTest, ASaverThatAlsoFailsInPreviewModeIsReportedOnce) {
+  MarkPreviewMode(L"fxnowin");
+  bench::InstallSavers({{L"fxnowin", L"FixtureSaver.exe"}});
+  // Without a host to draw into, the preview-mode launch finds no child of it in time.
+  HWND host = app.hostWindow;
+  app.hostWindow = nullptr;
+  app.wallpaperProcess = LaunchSaver(L"fxnowin", SaverMode::Wallpaper, nullptr);
+  app.hostWindow = host;
+  EXPECT_EQ(app.wallpaperProcess, nullptr);
+  ASSERT_EQ(capturedBoxes.size(), 1u);
+  EXPECT_EQ(capturedBoxes[0].text, L"スクリーン セーバーを壁紙化できません。");
+  EXPECT_TRUE(bench::WaitFor([] { return bench::SaverProcessIds(L"fxnowin").empty(); }, 5000));
 }
