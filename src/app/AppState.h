@@ -37,6 +37,10 @@ struct AppState {
   HeapString saverName;
   HWND progmanWindow = nullptr;
   HWND desktopLayer = nullptr;
+  // Current Windows 11: no wallpaper layer of its own; the host lives in Progman below the icon view.
+  bool raisedDesktop = false;
+  // Tells when the shell restacks Progman's children, so the host goes back below the icons.
+  HWINEVENTHOOK shellEventHook = nullptr;
   HWND mainWindow = nullptr;
   ATOM mainClassAtom = 0;
   ATOM hostClassAtom = 0;

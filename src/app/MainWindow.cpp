@@ -2,6 +2,7 @@
 
 #include "app/AppState.h"
 #include "app/ReportError.h"
+#include "desktop/DesktopHost.h"
 #include "desktop/Resize.h"
 #include "resource.h"
 #include "saver/Adoption.h"
@@ -106,6 +107,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       case WM_CLOSE:
         return 0;
       case WM_SETTINGCHANGE:
+        KeepHostBelowIcons();
         if (wParam == SPI_SETWORKAREA) SyncHostSize();
         return DefWindowProcW(hwnd, message, wParam, lParam);
       case WM_DISPLAYCHANGE:

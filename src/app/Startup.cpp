@@ -131,6 +131,7 @@ void Cleanup() {
     app.hostClassAtom = 0;
   }
   app.saverWindows.reset();
+  StopWatchingShell();
   // The shell repaints its own wallpaper where the saver was.
   PostMessageW(app.progmanWindow, WM_SYSCOLORCHANGE, 0, 0);
 }

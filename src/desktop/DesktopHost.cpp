@@ -7,12 +7,39 @@
 namespace {
 
 constexpr UINT kShellBuildLayerMessage = 0x052C;
+constexpr wchar_t kIconViewClass[] = L"SHELLDLL_DefView";
+// WS_EX_NOREDIRECTIONBITMAP, which the headers give only to Windows 8 and later builds.
+constexpr LONG kNoRedirectionBitmap = 0x00200000;
 
 bool TestDesktopLayer() {
+  app.raisedDesktop = false;
   app.desktopLayer = GetWindow(app.progmanWindow, GW_HWNDPREV);
   if (!app.desktopLayer) return false;
   HWND iconHolder = GetWindow(app.desktopLayer, GW_HWNDPREV);
-  return iconHolder && FindWindowExW(iconHolder, nullptr, L"SHELLDLL_DefView", nullptr);
+  return iconHolder && FindWindowExW(iconHolder, nullptr, kIconViewClass, nullptr);
+}
+
+// Windows 11 24H2 and later: Progman draws without a redirection bitmap and keeps the icon view as
+// its own child; the wallpaper is a child of Progman below that view.
+bool TestRaisedDesktop() {
+  if (!(GetWindowLongW(app.progmanWindow, GWL_EXSTYLE) & kNoRedirectionBitmap)) return false;
+  if (!FindWindowExW(app.progmanWindow, nullptr, kIconViewClass, nullptr)) return false;
+  app.desktopLayer = app.progmanWindow;
+  app.raisedDesktop = true;
+  return true;
+}
+
+void CALLBACK ShellEventProc(HWINEVENTHOOK, DWORD, HWND hwnd, LONG objectId, LONG, DWORD, DWORD) {
+  if (objectId != OBJID_WINDOW) return;
+  if (hwnd == app.progmanWindow || GetParent(hwnd) == app.progmanWindow) KeepHostBelowIcons();
+}
+
+void WatchShell() {
+  if (app.shellEventHook) return;
+  DWORD shellProcess = 0;
+  GetWindowThreadProcessId(app.progmanWindow, &shellProcess);
+  app.shellEventHook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_REORDER, nullptr, ShellEventProc,
+                                       shellProcess, 0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
 }
 
 void OnHostDestroy() {
@@ -39,11 +66,23 @@ void OnHostParentNotify(WPARAM wParam) {
 
 }  // namespace
 
+void KeepHostBelowIcons() {
+  if (!app.raisedDesktop || !app.hostWindow) return;
+  HWND view = FindWindowExW(app.progmanWindow, nullptr, kIconViewClass, nullptr);
+  if (!view || GetWindow(view, GW_HWNDNEXT) == app.hostWindow) return;
+  SetWindowPos(app.hostWindow, view, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void StopWatchingShell() {
+  if (app.shellEventHook) UnhookWinEvent(app.shellEventHook);
+  app.shellEventHook = nullptr;
+}
+
 bool FindDesktopLayer() {
   if (TestDesktopLayer()) return true;
   SendMessageTimeoutW(app.progmanWindow, kShellBuildLayerMessage, 0x0D, 1, SMTO_BLOCK, 1000, nullptr);
   SendMessageTimeoutW(app.progmanWindow, kShellBuildLayerMessage, 0, 0, SMTO_BLOCK, 1000, nullptr);
-  return TestDesktopLayer();
+  return TestDesktopLayer() || TestRaisedDesktop();
 }
 
 bool CreateHostWindow() {
@@ -62,6 +101,10 @@ bool CreateHostWindow() {
   SetWindowLongW(app.hostWindow, GWL_STYLE, static_cast<LONG>((static_cast<DWORD>(style) & 0x3FFFFFFFu) | WS_CHILD));
   SetParent(app.hostWindow, app.desktopLayer);
   SetLayeredWindowAttributes(app.hostWindow, 0, 255, LWA_ALPHA);
+  if (app.raisedDesktop) {
+    KeepHostBelowIcons();
+    WatchShell();
+  }
   ShowWindow(app.hostWindow, SW_SHOWNOACTIVATE);
   app.hostWidth = width;
   app.hostHeight = height;

@@ -3,8 +3,13 @@
 
 #include <cstdint>
 
-// The shell's wallpaper layer lies directly above Progman, with the icon view's holder directly above it.
+// The shell's wallpaper layer lies directly above Progman, with the icon view's holder directly above it;
+// on the raised desktop of current Windows 11 the host goes into Progman itself.
 bool FindDesktopLayer();
+void StopWatchingShell();
+// On the raised desktop the shell may make a new wallpaper window right below its icons; the host
+// goes back between the two. Told by the shell's window events and by its setting broadcasts.
+void KeepHostBelowIcons();
 // The black host window inside the layer that carries the saver's windows.
 bool CreateHostWindow();
 LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -151,3 +151,38 @@ TEST_F(HostTest, OnlyAnEarlyDestructionOfAWindowInsideIsReported) {
   notify(MAKEWPARAM(WM_DESTROY, 0));
   EXPECT_FALSE(TakePosted(WMA_WALLPAPER_FAILED));
 }
+
+TEST_F(HostTest, OnTheRaisedDesktopTheHostLivesInProgmanBelowTheIcons) {
+  StartShell(L"--raised --size 800x600");
+  ASSERT_TRUE(FindDesktopLayer());
+  EXPECT_EQ(shell_->Count052c(), 2) << "the classic arrangement is tried first";
+  EXPECT_TRUE(app.raisedDesktop);
+  EXPECT_EQ(app.desktopLayer, app.progmanWindow);
+  ASSERT_TRUE(CreateHostWindow());
+  HWND view = reinterpret_cast<HWND>(shell_->Command(kShellGetDefView));
+  HWND worker = reinterpret_cast<HWND>(shell_->Command(kShellGetWorker));
+  ASSERT_NE(worker, nullptr);
+  EXPECT_EQ(GetParent(app.hostWindow), app.progmanWindow);
+  EXPECT_EQ(GetWindow(view, GW_HWNDNEXT), app.hostWindow);
+  EXPECT_EQ(GetWindow(app.hostWindow, GW_HWNDNEXT), worker);
+  EXPECT_TRUE(GetWindowLongW(app.hostWindow, GWL_EXSTYLE) & WS_EX_LAYERED);
+  EXPECT_EQ(app.hostWidth, 800);
+  EXPECT_EQ(app.hostHeight, 600);
+
+  // The shell makes a new wallpaper window right below its icons: the host goes back above it.
+  // (The main window hears of it by the shell's broadcast; here the test passes it on.)
+  shell_->Command(kShellRecreateWorker);
+  HWND newWorker = reinterpret_cast<HWND>(shell_->Command(kShellGetWorker));
+  ASSERT_NE(newWorker, nullptr);
+  EXPECT_EQ(GetWindow(view, GW_HWNDNEXT), newWorker);
+  KeepHostBelowIcons();
+  EXPECT_EQ(GetWindow(view, GW_HWNDNEXT), app.hostWindow);
+  EXPECT_EQ(GetWindow(app.hostWindow, GW_HWNDNEXT), newWorker);
+}
+
+TEST_F(HostTest, TheClassicArrangementIsPreferredOverTheRaisedMarker) {
+  StartShell(L"--arranged");
+  ASSERT_TRUE(FindDesktopLayer());
+  EXPECT_FALSE(app.raisedDesktop);
+  EXPECT_EQ(app.desktopLayer, shell_->Layer());
+}

@@ -369,6 +369,13 @@ TEST_F(ResourcesTest, ManifestIsTheOnlyOneAndAsksForAsInvokerAndCommonControls6)
   EXPECT_EQ(Attribute(controls, "processorArchitecture"), "x86") << controls;
   EXPECT_EQ(Attribute(controls, "publicKeyToken"), "6595b64144ccf1df") << controls;
   EXPECT_EQ(Attribute(controls, "language"), "*") << controls;
+
+  // Layered child windows (the host on the raised desktop) exist only for programs that declare Windows 8+.
+  for (const char* id : {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                         "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
+    EXPECT_NE(xml.find(std::string("<supportedOS Id=\"") + id + "\"/>"), std::string::npos) << id;
+  }
 }
 
 TEST_F(ResourcesTest, SettingsDialogTemplateIsExact) {
