@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "saver/SaverWindow.h"
@@ -60,7 +59,7 @@ struct AppState {
   // The wallpaper saver draws into the host in preview mode: its windows could not be adopted.
   bool wallpaperIsPreview = false;
   // Savers that closed when adopted; for the rest of the run they go straight to preview mode.
-  std::vector<std::wstring> previewModeSavers;
+  std::vector<HeapString> previewModeSavers;
   HWND settingsDialog = nullptr;
   HWND previewStatic = nullptr;
   HWND saverCombo = nullptr;

@@ -1,13 +1,16 @@
 #include "app/ReportError.h"
 
-#include "app/AppState.h"
+#include <cwchar>
 
 MessageBoxFunction showMessageBox = MessageBoxW;
 
-std::wstring ComposeErrorText(const wchar_t* message, const wchar_t* systemText) {
-  std::wstring text(message);
-  text += L'\n';
-  text += systemText;
+HeapString ComposeErrorText(const wchar_t* message, const wchar_t* systemText) {
+  const std::size_t messageLength = wcslen(message);
+  const std::size_t systemLength = wcslen(systemText);
+  HeapString text(new wchar_t[messageLength + systemLength + 2]);
+  wmemcpy(text.get(), message, messageLength);
+  text[messageLength] = L'\n';
+  wmemcpy(text.get() + messageLength + 1, systemText, systemLength + 1);
   return text;
 }
 
@@ -20,7 +23,7 @@ void ReportError(HWND owner, const wchar_t* message, DWORD errorCode) {
   const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
                                       errorCode, 0x400, reinterpret_cast<LPWSTR>(&systemText), 0, nullptr);
   // Without a system text the message still has to reach the user.
-  const std::wstring text = ComposeErrorText(message, length != 0 && systemText ? systemText : L"");
+  const HeapString text = ComposeErrorText(message, length != 0 && systemText ? systemText : L"");
   LocalFree(systemText);
-  showMessageBox(owner, text.c_str(), kAppTitle, MB_OK);
+  showMessageBox(owner, text.get(), kAppTitle, MB_OK);
 }

@@ -31,7 +31,7 @@ bool StartProcess(const wchar_t* baseName, SaverMode mode, HWND parentWindow, PR
 
 bool NeedsPreviewMode(const wchar_t* baseName) {
   return std::any_of(app.previewModeSavers.begin(), app.previewModeSavers.end(),
-                     [&](const std::wstring& name) { return lstrcmpW(name.c_str(), baseName) == 0; });
+                     [&](const HeapString& name) { return lstrcmpW(name.get(), baseName) == 0; });
 }
 
 // Waits for the saver's preview window inside the host. The saver's window creation sends the host
@@ -116,7 +116,7 @@ HeapString BuildSaverCommandLine(const wchar_t* systemDir, UINT systemDirLength,
 }
 
 void MarkPreviewMode(const wchar_t* baseName) {
-  if (!NeedsPreviewMode(baseName)) app.previewModeSavers.emplace_back(baseName);
+  if (!NeedsPreviewMode(baseName)) app.previewModeSavers.push_back(CopyString(baseName));
 }
 
 HANDLE LaunchSaver(const wchar_t* baseName, SaverMode mode, HWND parentWindow) {

@@ -1,7 +1,6 @@
 #include "settings/SettingsFile.h"
 
 #include <cwchar>
-#include <string>
 
 #include "app/AppState.h"
 #include "app/ReportError.h"
@@ -118,9 +117,12 @@ bool LoadSettings() {
 
 DWORD SaveSettings() {
   const std::vector<std::uint8_t> bytes = EncodeSettings(app.saverName.get());
-  const std::wstring newPath = std::wstring(app.settingsPath.get()) + kNewFileSuffix;
+  const std::size_t pathLength = wcslen(app.settingsPath.get());
+  HeapString newPath(new wchar_t[pathLength + wcslen(kNewFileSuffix) + 1]);
+  wmemcpy(newPath.get(), app.settingsPath.get(), pathLength);
+  wcscpy(newPath.get() + pathLength, kNewFileSuffix);
   FileHandle file(
-      CreateFileW(newPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      CreateFileW(newPath.get(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) return GetLastError();
   DWORD error = 0;
   bool complete = WriteAll(file.Get(), bytes, error);
@@ -131,11 +133,11 @@ DWORD SaveSettings() {
   file.Close();
   // Replace the old file only with a complete new one, so a failed or cut-off save keeps the old choice.
   if (complete &&
-      !MoveFileExW(newPath.c_str(), app.settingsPath.get(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      !MoveFileExW(newPath.get(), app.settingsPath.get(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = GetLastError();
     complete = false;
   }
   if (complete) return 0;
-  DeleteFileW(newPath.c_str());
+  DeleteFileW(newPath.get());
   return error != 0 ? error : ERROR_WRITE_FAULT;
 }

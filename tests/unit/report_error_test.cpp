@@ -7,8 +7,8 @@
 using ReportErrorTest = TestApp;
 
 TEST(ComposeErrorText, JoinsWithOneLineFeedAndKeepsTheSystemTextAsItIs) {
-  EXPECT_EQ(ComposeErrorText(L"msg", L"sys text.\r\n"), L"msg\nsys text.\r\n");
-  EXPECT_EQ(ComposeErrorText(L"", L""), L"\n");
+  EXPECT_STREQ(ComposeErrorText(L"msg", L"sys text.\r\n").get(), L"msg\nsys text.\r\n");
+  EXPECT_STREQ(ComposeErrorText(L"", L"").get(), L"\n");
 }
 
 TEST_F(ReportErrorTest, ZeroCodeShowsTheMessageAlone) {
