@@ -22,7 +22,9 @@ void OnMainDestroy() {
 
 void OpenSettings() {
   if (app.settingsDialog) return;
-  app.settingsDialog = CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_SETTINGS), nullptr, SettingsDlgProc, 0);
+  HWND dialog = CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_SETTINGS), nullptr, SettingsDlgProc, 0);
+  // A dialog whose list could not be built has destroyed itself while it was being created.
+  app.settingsDialog = IsWindow(dialog) ? dialog : nullptr;
   if (app.settingsDialog) ShowWindow(app.settingsDialog, SW_SHOW);
 }
 
