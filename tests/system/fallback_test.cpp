@@ -17,22 +17,6 @@ LRESULT Frames(HWND hwnd) {
   return static_cast<LRESULT>(frames);
 }
 
-HWND OpenDialog(OrvaneRun& run) {
-  HWND dialog = nullptr;
-  if (!run.PickMenuItem(L's')) return nullptr;
-  WaitFor([&] { return (dialog = run.SettingsDialog()) != nullptr; }, 15000);
-  return dialog;
-}
-
-void ChooseInDialog(HWND dialog, const wchar_t* entry) {
-  HWND combo = GetDlgItem(dialog, 102);
-  const LRESULT index = SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(entry));
-  ASSERT_GE(index, 0);
-  SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(102, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
-  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
-}
-
 // The saver drawing in the host in preview mode: the host's only child, of that saver's process.
 HWND WaitPreviewInHost(OrvaneRun& run, const std::wstring& saverName) {
   HWND found = nullptr;
@@ -136,17 +120,17 @@ TEST_F(Fallback, SwitchingAwayFromAPreviewModeWallpaperAndBack) {
   ASSERT_TRUE(run.WaitReady());
   ASSERT_NE(WaitPreviewInHost(run, L"fxframe"), nullptr);
 
-  HWND dialog = OpenDialog(run);
+  HWND dialog = run.OpenSettings();
   ASSERT_NE(dialog, nullptr);
-  ChooseInDialog(dialog, L"Alt Saver");
+  OrvaneRun::ChooseAndPress(dialog, L"Alt Saver", IDOK);
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }, 30000));
   ASSERT_NE(run.WaitSaverWindow(), nullptr);
   EXPECT_TRUE(WaitFor([] { return SaverProcessIds(L"fxframe").empty(); }, 10000));
   EXPECT_EQ(SaverProcessIds(L"fxplain").size(), 1u);
 
-  dialog = OpenDialog(run);
+  dialog = run.OpenSettings();
   ASSERT_NE(dialog, nullptr);
-  ChooseInDialog(dialog, L"Fixture Saver");
+  OrvaneRun::ChooseAndPress(dialog, L"Fixture Saver", IDOK);
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }, 30000));
   ASSERT_NE(WaitPreviewInHost(run, L"fxframe"), nullptr);
   EXPECT_TRUE(WaitFor([] { return SaverProcessIds(L"fxplain").empty(); }, 10000));

@@ -7,23 +7,6 @@ using namespace bench;
 
 namespace {
 
-// Picks a list entry by its text in the open settings dialog, then presses a button.
-void ChooseInDialog(HWND dialog, const wchar_t* entry, int button) {
-  HWND combo = GetDlgItem(dialog, 102);
-  const LRESULT index = SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(entry));
-  ASSERT_GE(index, 0) << "no entry";
-  SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(102, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
-  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
-}
-
-HWND OpenDialog(OrvaneRun& run) {
-  HWND dialog = nullptr;
-  if (!run.PickMenuItem(L's')) return nullptr;
-  WaitFor([&] { return (dialog = run.SettingsDialog()) != nullptr; }, 15000);
-  return dialog;
-}
-
 class RaisedDesktop : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -86,9 +69,9 @@ TEST_F(RaisedDesktop, RemovingAndChoosingASaverInTheDialog) {
 
   // Another saver: the host stays where it is and carries the new one.
   HWND host = run.Host();
-  HWND dialog = OpenDialog(run);
+  HWND dialog = run.OpenSettings();
   ASSERT_NE(dialog, nullptr);
-  ChooseInDialog(dialog, L"Alt Saver", IDOK);
+  OrvaneRun::ChooseAndPress(dialog, L"Alt Saver", IDOK);
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog) && SaverProcessIds(L"fxplain_b").size() == 1; }, 30000));
   EXPECT_EQ(run.Host(), host);
   EXPECT_NE(run.WaitSaverWindow(), nullptr);
@@ -97,17 +80,17 @@ TEST_F(RaisedDesktop, RemovingAndChoosingASaverInTheDialog) {
 
   // None: no host, the shell repaints its wallpaper.
   const int repaints = shell_.CountSysColor();
-  dialog = OpenDialog(run);
+  dialog = run.OpenSettings();
   ASSERT_NE(dialog, nullptr);
-  ChooseInDialog(dialog, L"<なし>", IDOK);
+  OrvaneRun::ChooseAndPress(dialog, L"<なし>", IDOK);
   ASSERT_TRUE(WaitFor([&] { return run.Host() == nullptr && !IsWindow(dialog); }, 15000));
   EXPECT_GT(shell_.CountSysColor(), repaints);
   EXPECT_TRUE(WaitFor([] { return SaverProcessIds().empty(); }, 10000));
 
   // And back: a new host below the icons.
-  dialog = OpenDialog(run);
+  dialog = run.OpenSettings();
   ASSERT_NE(dialog, nullptr);
-  ChooseInDialog(dialog, L"Fixture Saver", IDOK);
+  OrvaneRun::ChooseAndPress(dialog, L"Fixture Saver", IDOK);
   ASSERT_TRUE(WaitFor([&] { return run.Host() != nullptr && !IsWindow(dialog); }, 30000));
   ASSERT_NE(run.WaitSaverWindow(), nullptr);
   ExpectHostInPlace(run.Host());

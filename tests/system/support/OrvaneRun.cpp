@@ -138,6 +138,23 @@ bool OrvaneRun::TrayIconPresent() const {
   return Shell_NotifyIconW(NIM_MODIFY, &icon) != FALSE;
 }
 
+HWND OrvaneRun::OpenSettings() {
+  HWND dialog = nullptr;
+  if (!PickMenuItem(L's')) return nullptr;
+  WaitFor([&] { return (dialog = SettingsDialog()) != nullptr; }, 15000);
+  return dialog;
+}
+
+void OrvaneRun::ChooseAndPress(HWND dialog, const wchar_t* entry, int button) {
+  HWND combo = GetDlgItem(dialog, 102);
+  const LRESULT index =
+      SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(entry));
+  if (index < 0) return;
+  SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(102, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+}
+
 bool OrvaneRun::ExitThroughMenu(DWORD timeoutMs) {
   if (!process_.Running()) return true;
   if (!PickMenuItem(L'q')) return false;

@@ -59,6 +59,11 @@ class OrvaneRun {
   // True while the program's notification-area icon is registered with the shell.
   bool TrayIconPresent() const;
 
+  // Settings from the tray menu; the open dialog, or null.
+  HWND OpenSettings();
+  // Selects the list entry with that text in the dialog, then presses the button (IDOK, 104 Apply).
+  static void ChooseAndPress(HWND dialog, const wchar_t* entry, int button);
+
   // Exit through the tray menu, then wait for the process to end.
   bool ExitThroughMenu(DWORD timeoutMs = 30000);
 
