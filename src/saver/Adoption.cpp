@@ -81,6 +81,8 @@ AdoptionResult FailAdoption(const PROCESS_INFORMATION& process) {
   const bool windowsLost = !app.saverWindows->empty();
   // A failed launch leaves no records behind.
   app.saverWindows->clear();
+  // The shell took the host away meanwhile: the recovery starts the saver again, nothing to report.
+  if (!app.hostWindow) return AdoptionResult::Failed;
   if (windowsLost) return AdoptionResult::WindowsLost;
   ReportError(nullptr, L"スクリーン セーバーを壁紙化できません。", 0);
   return AdoptionResult::Failed;

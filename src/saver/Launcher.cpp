@@ -47,6 +47,8 @@ bool WaitForHostChild(HANDLE process, std::uint64_t launchDeadline) {
 }
 
 HANDLE LaunchPreviewWallpaper(const wchar_t* baseName) {
+  // Without a host (the shell took it) the recovery starts the saver again later.
+  if (!app.hostWindow) return nullptr;
   // Notifications about an earlier saver's windows that arrive during this launch are no failure of it.
   app.wallpaperStartTick = 0;
   const std::uint64_t launchDeadline = GetTickCount64() + kLaunchDeadlineMs;
@@ -61,7 +63,7 @@ HANDLE LaunchPreviewWallpaper(const wchar_t* baseName) {
   DWORD exitCode = 0;
   if (GetExitCodeProcess(process.hProcess, &exitCode) && exitCode == STILL_ACTIVE) TerminateProcess(process.hProcess, 0);
   CloseHandle(process.hProcess);
-  ReportError(nullptr, L"スクリーン セーバーを壁紙化できません。", 0);
+  if (app.hostWindow) ReportError(nullptr, L"スクリーン セーバーを壁紙化できません。", 0);
   return nullptr;
 }
 
