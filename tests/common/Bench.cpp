@@ -296,7 +296,9 @@ std::vector<HWND> ChildWindows(HWND parent) {
   return found.second;
 }
 
-unsigned OwnHandleCount() {
+unsigned OwnHandleCount() { return HandleCountOf(GetCurrentProcessId()); }
+
+unsigned HandleCountOf(DWORD processId) {
   struct Entry {
     ULONG processId;
     BYTE type;
@@ -323,7 +325,7 @@ unsigned OwnHandleCount() {
   const auto* table = reinterpret_cast<const Table*>(buffer.data());
   unsigned count = 0;
   for (ULONG i = 0; i < table->count; ++i) {
-    if (table->entries[i].processId == GetCurrentProcessId()) ++count;
+    if (table->entries[i].processId == processId) ++count;
   }
   return count;
 }

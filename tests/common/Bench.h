@@ -100,6 +100,8 @@ std::vector<HWND> ChildWindows(HWND parent);
 // Handles open in this process. GetProcessHandleCount answers 0 under Wine; the system's handle
 // table does not.
 unsigned OwnHandleCount();
+// Handles open in another process, read from the same table.
+unsigned HandleCountOf(DWORD processId);
 
 // Writes "TAVO.dat" content for a saver name (empty: no saver).
 void WriteSettingsFile(const std::wstring& path, const std::wstring& saverName);
