@@ -105,9 +105,7 @@ TEST_F(Fallback, ASaverThatFailsInBothModesIsReportedOnce) {
 TEST_F(Fallback, ASaverThatSurvivesAdoptionNeverFallsBack) {
   InstallSavers({{L"fxplain", L"FixtureSaver.exe"}});
   OrvaneRun run(L"fxplain");
-  run.Start();
-  ASSERT_TRUE(run.WaitReady());
-  ASSERT_NE(run.WaitSaverWindow(), nullptr);
+  ASSERT_NE(run.StartWithWallpaper(), nullptr);
   PumpFor(2000);
   EXPECT_EQ(log_.Count(L"fxplain", "/p "), 0);
   EXPECT_EQ(log_.Count(L"fxplain", "/s"), 1);

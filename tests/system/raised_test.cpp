@@ -40,9 +40,7 @@ class RaisedDesktop : public ::testing::Test {
 
 TEST_F(RaisedDesktop, TheWallpaperRunsBelowTheIconsFromStartToExit) {
   OrvaneRun run(L"fxplain");
-  run.Start();
-  ASSERT_TRUE(run.WaitReady());
-  HWND saver = run.WaitSaverWindow();
+  HWND saver = run.StartWithWallpaper();
   ASSERT_NE(saver, nullptr);
   HWND host = run.Host();
   ExpectHostInPlace(host);
@@ -63,9 +61,7 @@ TEST_F(RaisedDesktop, TheWallpaperRunsBelowTheIconsFromStartToExit) {
 TEST_F(RaisedDesktop, RemovingAndChoosingASaverInTheDialog) {
   InstallSavers({{L"fxplain", L"FixtureSaver.exe"}, {L"fxplain_b", L"FixtureSaverAlt.exe"}});
   OrvaneRun run(L"fxplain");
-  run.Start();
-  ASSERT_TRUE(run.WaitReady());
-  ASSERT_NE(run.WaitSaverWindow(), nullptr);
+  ASSERT_NE(run.StartWithWallpaper(), nullptr);
 
   // Another saver: the host stays where it is and carries the new one.
   HWND host = run.Host();

@@ -84,9 +84,7 @@ TEST(Startup, SecondStartWhileRunningExitsAndLeavesTheFirstAlone) {
   FakeShell shell;
   ASSERT_TRUE(shell.Ready());
   OrvaneRun run(L"fxplain");
-  run.Start();
-  ASSERT_TRUE(run.WaitReady());
-  HWND saver = run.WaitSaverWindow();
+  HWND saver = run.StartWithWallpaper();
   ASSERT_NE(saver, nullptr);
   HWND main = run.MainWindow();
   HWND host = run.Host();

@@ -127,9 +127,7 @@ TEST(Tray, DismissedMenuRunsNothingAndLeavesNoOwnerBehind) {
   FakeShell shell;
   ASSERT_TRUE(shell.Ready());
   OrvaneRun run(L"fxplain");
-  run.Start();
-  ASSERT_TRUE(run.WaitReady());
-  HWND saver = run.WaitSaverWindow();
+  HWND saver = run.StartWithWallpaper();
   ASSERT_NE(saver, nullptr);
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
@@ -177,9 +175,7 @@ TEST(Tray, ExitStopsASaverThatQuitsOnTheInput) {
   FakeShell shell;
   ASSERT_TRUE(shell.Ready());
   OrvaneRun run(L"fxplain");
-  run.Start();
-  ASSERT_TRUE(run.WaitReady());
-  ASSERT_NE(run.WaitSaverWindow(), nullptr);
+  ASSERT_NE(run.StartWithWallpaper(), nullptr);
   ASSERT_TRUE(run.ExitThroughMenu());
   ExpectCleanExit(run, shell);
   // It quit on the input it was sent, not by termination.
@@ -193,9 +189,7 @@ TEST(Tray, ExitReleasesTheWindowsOfADeafSaverAndEndsItAfterThreeSeconds) {
   FakeShell shell;
   ASSERT_TRUE(shell.Ready());
   OrvaneRun run(L"fxdeaf");
-  run.Start();
-  ASSERT_TRUE(run.WaitReady());
-  HWND saver = run.WaitSaverWindow();
+  HWND saver = run.StartWithWallpaper();
   ASSERT_NE(saver, nullptr);
   HWND host = run.Host();
 
@@ -224,9 +218,7 @@ TEST(Tray, CloseMessagesFromOutsideChangeNothing) {
   FakeShell shell;
   ASSERT_TRUE(shell.Ready());
   OrvaneRun run(L"fxplain");
-  run.Start();
-  ASSERT_TRUE(run.WaitReady());
-  HWND saver = run.WaitSaverWindow();
+  HWND saver = run.StartWithWallpaper();
   ASSERT_NE(saver, nullptr);
   HWND main = run.MainWindow();
   HWND host = run.Host();
@@ -296,9 +288,7 @@ TEST(Tray, TwoFailureReportsShowTwoBoxesAndEndTheSaverOnce) {
   FakeShell shell;
   ASSERT_TRUE(shell.Ready());
   OrvaneRun run(L"fxplain");
-  run.Start();
-  ASSERT_TRUE(run.WaitReady());
-  ASSERT_NE(run.WaitSaverWindow(), nullptr);
+  ASSERT_NE(run.StartWithWallpaper(), nullptr);
   // A first report gives the saver its second chance in preview mode; only reports after that reach the user.
   PostMessageW(run.MainWindow(), kWallpaperFailed, 0, 0);
   ASSERT_TRUE(WaitFor([&] { return log.Count(L"fxplain", "/p ") == 1 && !run.HostChildren().empty(); }, 20000));
@@ -344,9 +334,7 @@ TEST(Tray, SecondInstanceWithoutTheDialogChangesNothingVisible) {
   FakeShell shell;
   ASSERT_TRUE(shell.Ready());
   OrvaneRun run(L"fxplain");
-  run.Start();
-  ASSERT_TRUE(run.WaitReady());
-  HWND saver = run.WaitSaverWindow();
+  HWND saver = run.StartWithWallpaper();
   ASSERT_NE(saver, nullptr);
   const auto visibleWindows = [&] {
     std::vector<HWND> visible;

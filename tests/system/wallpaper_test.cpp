@@ -51,9 +51,7 @@ TEST(Wallpaper, ConfiguredSaverDrawsInsideTheHostWhileTheProgramIdles) {
   FakeShell shell(L"--arranged");
   ASSERT_TRUE(shell.Ready());
   OrvaneRun run(L"fxplain");
-  run.Start();
-  ASSERT_TRUE(run.WaitReady());
-  HWND saver = run.WaitSaverWindow();
+  HWND saver = run.StartWithWallpaper();
   ASSERT_NE(saver, nullptr);
 
   HWND host = run.Host();

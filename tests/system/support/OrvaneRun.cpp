@@ -57,6 +57,11 @@ OrvaneRun::~OrvaneRun() {
 
 void OrvaneRun::Start() { process_ = bench::Start(ExePath(), L"", dir_); }
 
+HWND OrvaneRun::StartWithWallpaper() {
+  Start();
+  return WaitReady() ? WaitSaverWindow() : nullptr;
+}
+
 Process OrvaneRun::StartAnother() const { return bench::Start(ExePath(), L"", dir_); }
 
 bool OrvaneRun::WaitReady(DWORD timeoutMs) {

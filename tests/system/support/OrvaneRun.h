@@ -35,6 +35,8 @@ class OrvaneRun {
   Process StartAnother() const;
   Process& Proc() { return process_; }
 
+  // Starts, and waits until the configured saver shows inside the host; its first window, or null.
+  HWND StartWithWallpaper();
   // Waits until the main window exists (the program reached its message loop or close to it).
   bool WaitReady(DWORD timeoutMs = 30000);
   HWND MainWindow() const;
