@@ -56,8 +56,9 @@ struct DialogBench {
   }
 
   bool Ready() { return shell.Ready() && run.WaitReady(); }
-  bool WaitWallpaper() {
-    return WaitFor([this] { return HostedSaverProcess(run) != 0; }, 30000);
+  // The configured saver shown as wallpaper, then the dialog opened over it.
+  bool OpenOverWallpaper() {
+    return Ready() && WaitFor([this] { return HostedSaverProcess(run) != 0; }, 30000) && Open();
   }
   bool Open() {
     if (!run.PickMenuItem(L's')) return false;
@@ -149,9 +150,7 @@ void PostKey(HWND target, WPARAM key) { PostMessageW(target, WM_KEYDOWN, key, 1)
 
 TEST(Dialog, OpensOnTheConfiguredSaverWithItsPreview) {
   DialogBench bench(kPlain);
-  ASSERT_TRUE(bench.Ready());
-  ASSERT_TRUE(bench.WaitWallpaper());
-  ASSERT_TRUE(bench.Open());
+  ASSERT_TRUE(bench.OpenOverWallpaper());
 
   EXPECT_EQ(bench.ListTexts(), (std::vector<std::wstring>{L"<なし>", L"Alt Saver", L"Fixture Saver", kNoName}));
   EXPECT_EQ(bench.Selected(), 2);
@@ -190,10 +189,8 @@ TEST(Dialog, OpensOnNoneWhenTheConfiguredSaverIsMissing) {
 
 TEST(Dialog, SelectionChangeSwitchesThePreviewAndEnablesApply) {
   DialogBench bench(kPlain);
-  ASSERT_TRUE(bench.Ready());
-  ASSERT_TRUE(bench.WaitWallpaper());
+  ASSERT_TRUE(bench.OpenOverWallpaper());
   const DWORD wallpaper = HostedSaverProcess(bench.run);
-  ASSERT_TRUE(bench.Open());
   const DWORD first = bench.WaitPreview(kPlain);
   ASSERT_NE(first, 0u);
 
@@ -215,10 +212,8 @@ TEST(Dialog, SelectionChangeSwitchesThePreviewAndEnablesApply) {
 
 TEST(Dialog, ApplyWithoutAChangeChangesNothingAndMovesTheFocusToOk) {
   DialogBench bench(kPlain);
-  ASSERT_TRUE(bench.Ready());
-  ASSERT_TRUE(bench.WaitWallpaper());
+  ASSERT_TRUE(bench.OpenOverWallpaper());
   const DWORD wallpaper = HostedSaverProcess(bench.run);
-  ASSERT_TRUE(bench.Open());
   const DWORD first = bench.WaitPreview(kPlain);
   ASSERT_NE(first, 0u);
   // Picking the configured saver again is a selection change, but no change of the choice.
@@ -248,11 +243,9 @@ TEST(Dialog, ApplyWithoutAChangeChangesNothingAndMovesTheFocusToOk) {
 
 TEST(Dialog, OkWithAnotherSaverSwitchesTheWallpaperAndSaves) {
   DialogBench bench(kPlain);
-  ASSERT_TRUE(bench.Ready());
-  ASSERT_TRUE(bench.WaitWallpaper());
+  ASSERT_TRUE(bench.OpenOverWallpaper());
   const DWORD old = HostedSaverProcess(bench.run);
   const HWND host = bench.run.Host();
-  ASSERT_TRUE(bench.Open());
   bench.Select(1);
   ASSERT_NE(bench.WaitPreview(kAlt), 0u);
 
@@ -277,10 +270,8 @@ TEST(Dialog, OkWithAnotherSaverSwitchesTheWallpaperAndSaves) {
 
 TEST(Dialog, NoneAndOkRemovesTheWallpaperWithoutRecovery) {
   DialogBench bench(kPlain);
-  ASSERT_TRUE(bench.Ready());
-  ASSERT_TRUE(bench.WaitWallpaper());
+  ASSERT_TRUE(bench.OpenOverWallpaper());
   const DWORD old = HostedSaverProcess(bench.run);
-  ASSERT_TRUE(bench.Open());
   bench.shell.Command(kShellResetCounts);
 
   bench.Select(0);
@@ -318,10 +309,8 @@ TEST(Dialog, ApplyWhileNoneWasConfiguredCreatesTheHostFirst) {
 
 TEST(Dialog, ConfiguringTheWallpaperSaverPausesWallpaperAndPreview) {
   DialogBench bench(kPlain);
-  ASSERT_TRUE(bench.Ready());
-  ASSERT_TRUE(bench.WaitWallpaper());
+  ASSERT_TRUE(bench.OpenOverWallpaper());
   const DWORD wallpaper = HostedSaverProcess(bench.run);
-  ASSERT_TRUE(bench.Open());
   const DWORD preview = bench.WaitPreview(kPlain);
   ASSERT_NE(preview, 0u);
 
@@ -351,10 +340,8 @@ TEST(Dialog, ConfiguringTheWallpaperSaverPausesWallpaperAndPreview) {
 
 TEST(Dialog, ConfiguringAnotherSaverLeavesTheWallpaperRunning) {
   DialogBench bench(kPlain);
-  ASSERT_TRUE(bench.Ready());
-  ASSERT_TRUE(bench.WaitWallpaper());
+  ASSERT_TRUE(bench.OpenOverWallpaper());
   const DWORD wallpaper = HostedSaverProcess(bench.run);
-  ASSERT_TRUE(bench.Open());
   bench.Select(1);
   const DWORD preview = bench.WaitPreview(kAlt);
   ASSERT_NE(preview, 0u);
@@ -375,10 +362,8 @@ TEST(Dialog, ConfiguringAnotherSaverLeavesTheWallpaperRunning) {
 
 TEST(Dialog, SelectionChangeDuringAConfigurationRunResumesTheWallpaperAtOnce) {
   DialogBench bench(kPlain);
-  ASSERT_TRUE(bench.Ready());
-  ASSERT_TRUE(bench.WaitWallpaper());
+  ASSERT_TRUE(bench.OpenOverWallpaper());
   const DWORD wallpaper = HostedSaverProcess(bench.run);
-  ASSERT_TRUE(bench.Open());
   ASSERT_NE(bench.WaitPreview(kPlain), 0u);
   bench.Press(kConfigure);
   const HWND config = WaitConfigWindow();
@@ -434,9 +419,7 @@ HWND OkIntoWriteError(DialogBench& bench, HeldFile& held) {
 
 TEST(Dialog, AFailedSaveIsReportedOverTheDialogAndASecondOkClosesWithoutWriting) {
   DialogBench bench(kPlain);
-  ASSERT_TRUE(bench.Ready());
-  ASSERT_TRUE(bench.WaitWallpaper());
-  ASSERT_TRUE(bench.Open());
+  ASSERT_TRUE(bench.OpenOverWallpaper());
   HeldFile held(bench.run.SettingsPath());
   const HWND box = OkIntoWriteError(bench, held);
   ASSERT_NE(box, nullptr);
@@ -463,9 +446,7 @@ TEST(Dialog, AFailedSaveIsReportedOverTheDialogAndASecondOkClosesWithoutWriting)
 
 TEST(Dialog, ExitWhileAMessageBoxIsOpenOverTheDialogEndsTheProgram) {
   DialogBench bench(kPlain);
-  ASSERT_TRUE(bench.Ready());
-  ASSERT_TRUE(bench.WaitWallpaper());
-  ASSERT_TRUE(bench.Open());
+  ASSERT_TRUE(bench.OpenOverWallpaper());
   HeldFile held(bench.run.SettingsPath());
   const HWND box = OkIntoWriteError(bench, held);
   ASSERT_NE(box, nullptr);
@@ -498,9 +479,7 @@ TEST(Dialog, ASecondInstanceBringsTheDialogToTheFront) {
 
 TEST(Dialog, TabMovesThroughTheEnabledControlsInOrder) {
   DialogBench bench(kPlain);
-  ASSERT_TRUE(bench.Ready());
-  ASSERT_TRUE(bench.WaitWallpaper());
-  ASSERT_TRUE(bench.Open());
+  ASSERT_TRUE(bench.OpenOverWallpaper());
   ASSERT_NE(bench.WaitPreview(kPlain), 0u);
   ASSERT_EQ(bench.Focus(), bench.Item(kList));
 
@@ -526,10 +505,8 @@ TEST(Dialog, TabMovesThroughTheEnabledControlsInOrder) {
 
 TEST(Dialog, EscapeCancelsWithoutApplying) {
   DialogBench bench(kPlain);
-  ASSERT_TRUE(bench.Ready());
-  ASSERT_TRUE(bench.WaitWallpaper());
+  ASSERT_TRUE(bench.OpenOverWallpaper());
   const DWORD wallpaper = HostedSaverProcess(bench.run);
-  ASSERT_TRUE(bench.Open());
   bench.Select(1);
   ASSERT_NE(bench.WaitPreview(kAlt), 0u);
 
@@ -543,9 +520,7 @@ TEST(Dialog, EscapeCancelsWithoutApplying) {
 
 TEST(Dialog, EnterIsOk) {
   DialogBench bench(kPlain);
-  ASSERT_TRUE(bench.Ready());
-  ASSERT_TRUE(bench.WaitWallpaper());
-  ASSERT_TRUE(bench.Open());
+  ASSERT_TRUE(bench.OpenOverWallpaper());
   bench.Select(1);
   ASSERT_NE(bench.WaitPreview(kAlt), 0u);
 
