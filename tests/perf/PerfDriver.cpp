@@ -52,16 +52,6 @@ struct Options {
 
 // ---- clocks, numbers, text ----
 
-unsigned long long Microseconds() {
-  LARGE_INTEGER counter{};
-  LARGE_INTEGER frequency{};
-  QueryPerformanceCounter(&counter);
-  QueryPerformanceFrequency(&frequency);
-  const auto ticks = static_cast<unsigned long long>(counter.QuadPart);
-  const auto perSecond = static_cast<unsigned long long>(frequency.QuadPart);
-  return ticks / perSecond * 1000000ull + ticks % perSecond * 1000000ull / perSecond;
-}
-
 double MsBetween(unsigned long long fromUs, unsigned long long toUs) {
   return static_cast<double>(static_cast<long long>(toUs - fromUs)) / 1000.0;
 }
