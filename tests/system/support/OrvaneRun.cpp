@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <cwchar>
+
 namespace bench {
 
 namespace {
@@ -65,8 +67,38 @@ HWND OrvaneRun::StartWithWallpaper() {
 Process OrvaneRun::StartAnother() const { return bench::Start(ExePath(), L"", dir_); }
 
 bool OrvaneRun::WaitReady(DWORD timeoutMs) {
-  return WaitFor([this] { return MainWindow() != nullptr || !process_.Running(); }, timeoutMs) &&
-         MainWindow() != nullptr;
+  if (WaitFor([this] { return MainWindow() != nullptr || !process_.Running(); }, timeoutMs) && MainWindow()) {
+    return true;
+  }
+  DescribeFailedStart();
+  return false;
+}
+
+// What a start that never reached its main window met, for the test's output.
+void OrvaneRun::DescribeFailedStart() const {
+  HANDLE instance = OpenMutexW(SYNCHRONIZE, FALSE, kMainClass);
+  if (instance) CloseHandle(instance);
+  HWND otherMain = FindWindowW(kMainClass, nullptr);
+  DWORD otherOwner = 0;
+  GetWindowThreadProcessId(otherMain, &otherOwner);
+  HWND progman = FindWindowW(L"Progman", nullptr);
+  std::wstring above;
+  HWND hwnd = progman;
+  for (int i = 0; i < 2 && (hwnd = GetWindow(hwnd, GW_HWNDPREV)) != nullptr; ++i) {
+    wchar_t name[64] = L"";
+    GetClassNameW(hwnd, name, 64);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    above += L" " + std::wstring(name) + L"(pid " + std::to_wstring(owner) + L")";
+  }
+  DWORD progmanOwner = 0;
+  GetWindowThreadProcessId(progman, &progmanOwner);
+  wprintf(L"Orvane (pid %lu) %ls, exit code %lu; instance mutex %ls; a main window of pid %lu; Progman of pid "
+          L"%lu, above it:%ls\n",
+          process_.Id(),
+          !process_.Handle() ? L"never started" : process_.Running() ? L"still running" : L"ended",
+          process_.ExitCode(),
+          instance ? L"exists" : L"absent", otherOwner, progmanOwner, above.c_str());
 }
 
 HWND OrvaneRun::MainWindow() const {

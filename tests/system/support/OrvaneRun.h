@@ -70,6 +70,8 @@ class OrvaneRun {
   bool ExitThroughMenu(DWORD timeoutMs = 30000);
 
  private:
+  void DescribeFailedStart() const;
+
   std::wstring dir_;
   Process process_;
 };
