@@ -54,7 +54,7 @@ TEST_F(RaisedDesktop, TheWallpaperRunsBelowTheIconsFromStartToExit) {
   const int repaintsBefore = shell_.CountSysColor();
   ASSERT_TRUE(run.ExitThroughMenu());
   EXPECT_EQ(run.Proc().ExitCode(), 0u);
-  EXPECT_GT(shell_.CountSysColor(), repaintsBefore);
+  EXPECT_TRUE(WaitFor([&] { return shell_.CountSysColor() > repaintsBefore; }, 5000));
   EXPECT_TRUE(SaverProcessIds().empty());
 }
 
@@ -80,7 +80,7 @@ TEST_F(RaisedDesktop, RemovingAndChoosingASaverInTheDialog) {
   ASSERT_NE(dialog, nullptr);
   OrvaneRun::ChooseAndPress(dialog, L"<なし>", IDOK);
   ASSERT_TRUE(WaitFor([&] { return run.Host() == nullptr && !IsWindow(dialog); }, 15000));
-  EXPECT_GT(shell_.CountSysColor(), repaints);
+  EXPECT_TRUE(WaitFor([&] { return shell_.CountSysColor() > repaints; }, 5000));
   EXPECT_TRUE(WaitFor([] { return SaverProcessIds().empty(); }, 10000));
 
   // And back: a new host below the icons.
