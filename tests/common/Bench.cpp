@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include <cstdlib>
+#include <cwchar>
 #include <fstream>
 #include <sstream>
 
@@ -140,16 +141,22 @@ void Process::Kill() {
 }
 
 Process Start(const std::wstring& exe, const std::wstring& arguments, const std::wstring& workingDir) {
-  std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &info)) {
-    return Process();
+  // A failed start is reported and tried again: CI runs have seen a start fail at once, cause unknown.
+  constexpr int kAttempts = 3;
+  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                       workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &info)) {
+      CloseHandle(info.hThread);
+      return Process(info.hProcess, info.dwProcessId);
+    }
+    wprintf(L"starting %ls failed (attempt %d of %d): error %lu\n", exe.c_str(), attempt, kAttempts, GetLastError());
+    Sleep(200);
   }
-  CloseHandle(info.hThread);
-  return Process(info.hProcess, info.dwProcessId);
+  return Process();
 }
 
 FakeShell::FakeShell(const std::wstring& options) {
@@ -160,6 +167,11 @@ FakeShell::FakeShell(const std::wstring& options) {
         return control_ != nullptr || !process_.Running();
       },
       20000);
+  if (!control_) {
+    wprintf(L"the simulated shell did not come up: %ls, exit code %lu\n",
+            !process_.Handle() ? L"never started" : process_.Running() ? L"still starting" : L"ended",
+            process_.ExitCode());
+  }
 }
 
 FakeShell::~FakeShell() {
