@@ -268,12 +268,7 @@ struct Session {
   DWORD Hosted() const { return HostedSaverProcess(run); }
   // The host shows the window of that saver's latest "/s" start, its n-th.
   bool WaitHosted(const wchar_t* saver, int starts, DWORD timeoutMs = 30000) const {
-    return WaitFor(
-        [&] {
-          const DWORD hosted = Hosted();
-          return Starts(saver) == starts && hosted != 0 && hosted == LastStart(log, saver, "/s");
-        },
-        timeoutMs);
+    return WaitWallpaperStart(run, log, saver, starts, timeoutMs);
   }
 
   bool Open() {

@@ -129,12 +129,7 @@ struct DialogBench {
 
   // Waits until the host shows a window of that saver's latest "/s" start, the n-th.
   bool WaitWallpaperStart(const wchar_t* saver, int starts) const {
-    return WaitFor(
-        [&] {
-          const DWORD hosted = HostedSaverProcess(run);
-          return CountStarts(log, saver, "/s") == starts && hosted != 0 && hosted == LastStart(log, saver, "/s");
-        },
-        30000);
+    return bench::WaitWallpaperStart(run, log, saver, starts);
   }
 };
 

@@ -22,21 +22,6 @@ std::vector<HWND> TopLevelWindows(OrvaneRun& run) {
   return windows;
 }
 
-struct RunningWallpaper {
-  FixtureLog log;
-  FakeShell shell{L"--arranged"};
-  OrvaneRun run{kSaver};
-
-  RunningWallpaper() {
-    InstallSavers({{kSaver, L"FixtureSaver.exe"}});
-    if (shell.Ready()) run.Start();
-  }
-  bool Ready() {
-    return shell.Ready() && run.WaitReady() &&
-           WaitFor([this] { return HostedSaverProcess(run) != 0 && WallpaperStarts(log) == 1; }, 30000);
-  }
-};
-
 // Time since the tick until the condition held, or the bound when it never did.
 ULONGLONG MsUntil(ULONGLONG since, const std::function<bool()>& condition, DWORD timeoutMs) {
   if (!WaitFor(condition, timeoutMs)) return timeoutMs;

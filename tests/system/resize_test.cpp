@@ -27,30 +27,6 @@ bool SameSize(SIZE size, int width, int height) { return size.cx == width && siz
 
 int WallpaperStarts(const FixtureLog& log, const wchar_t* saver = kSaver) { return CountStarts(log, saver, "/s"); }
 
-// Waits until the host holds a window of the latest "/s" start and that start is the n-th.
-bool WaitWallpaperStart(const OrvaneRun& run, const FixtureLog& log, int starts, DWORD timeoutMs = 30000,
-                        const wchar_t* saver = kSaver) {
-  return WaitFor(
-      [&] {
-        return WallpaperStarts(log, saver) == starts && HostedSaverProcess(run) == LastStart(log, saver, "/s") &&
-               HostedSaverProcess(run) != 0;
-      },
-      timeoutMs);
-}
-
-// The shell, fixture saver and Orvane with that saver on the wallpaper.
-struct RunningWallpaper {
-  FixtureLog log;
-  FakeShell shell{L"--arranged"};
-  OrvaneRun run{kSaver};
-
-  RunningWallpaper() {
-    InstallSavers({{kSaver, L"FixtureSaver.exe"}});
-    if (shell.Ready()) run.Start();
-  }
-  bool Ready() { return shell.Ready() && run.WaitReady() && WaitWallpaperStart(run, log, 1); }
-};
-
 }  // namespace
 
 TEST(Resize, WorkAreaChangeKeepingTheSizeRestartsNothing) {
@@ -77,7 +53,7 @@ TEST(Resize, WorkAreaChangeWithANewSizeRestartsOnceAtThatSize) {
 
   bench.shell.Command(kShellResizeLayer, 1000, 700);
   ASSERT_TRUE(SendWorkAreaChange(bench.run.MainWindow()));
-  ASSERT_TRUE(WaitWallpaperStart(bench.run, bench.log, 2));
+  ASSERT_TRUE(WaitWallpaperStart(bench.run, bench.log, kSaver, 2));
 
   const DWORD second = HostedSaverProcess(bench.run);
   EXPECT_NE(second, first);
@@ -111,7 +87,7 @@ TEST(Resize, DisplayChangeWithTheSizeInPlaceRestartsOnce) {
 
   bench.shell.Command(kShellResizeLayer, 1100, 800);
   PostDisplayChange(bench.run.MainWindow(), 1100, 800);
-  ASSERT_TRUE(WaitWallpaperStart(bench.run, bench.log, 2));
+  ASSERT_TRUE(WaitWallpaperStart(bench.run, bench.log, kSaver, 2));
   EXPECT_TRUE(SameSize(ClientSize(host), 1100, 800));
 
   // Well past the check at three seconds.
@@ -133,7 +109,7 @@ TEST(Resize, DisplayChangeWithTheSizeChangingBetweenTheChecksRestartsTwice) {
   ASSERT_TRUE(WaitFor([&] { return LoggedExit(bench.log, kSaver, first); }, 10000));
   bench.shell.Command(kShellResizeLayer, 900, 600);
 
-  ASSERT_TRUE(WaitWallpaperStart(bench.run, bench.log, 3));
+  ASSERT_TRUE(WaitWallpaperStart(bench.run, bench.log, kSaver, 3));
   EXPECT_TRUE(SameSize(ClientSize(host), 900, 600));
   PumpFor(2500);
   EXPECT_EQ(WallpaperStarts(bench.log), 3);
@@ -244,7 +220,7 @@ TEST(Resize, SizeChecksDuringARestartStartNoSecondSaver) {
   EXPECT_TRUE(IsWindow(box));
 
   run.CloseMessageBox(box);
-  ASSERT_TRUE(WaitWallpaperStart(run, log, 1, 30000, kMissing));
+  ASSERT_TRUE(WaitWallpaperStart(run, log, kMissing, 1));
   EXPECT_EQ(run.Host(), host);
   EXPECT_TRUE(SameSize(ClientSize(host), 900, 600));
   size_t most = 0;

@@ -94,6 +94,23 @@ DWORD HostedSaverProcess(const OrvaneRun& run) {
   return 0;
 }
 
+bool WaitWallpaperStart(const OrvaneRun& run, const FixtureLog& log, const std::wstring& saverName, int starts,
+                        DWORD timeoutMs) {
+  return WaitFor(
+      [&] {
+        const DWORD hosted = HostedSaverProcess(run);
+        return CountStarts(log, saverName, "/s") == starts && hosted != 0 && hosted == LastStart(log, saverName, "/s");
+      },
+      timeoutMs);
+}
+
+RunningWallpaper::RunningWallpaper(const wchar_t* saverName) : saver(saverName), run(saverName) {
+  InstallSavers({{saver, L"FixtureSaver.exe"}});
+  if (shell.Ready()) run.Start();
+}
+
+bool RunningWallpaper::Ready() { return shell.Ready() && run.WaitReady() && WaitWallpaperStart(run, log, saver, 1); }
+
 bool ProcessAlive(DWORD processId) {
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
   if (!process) return false;

@@ -35,6 +35,22 @@ bool ProcessAlive(DWORD processId);
 // The screen saver base name of a running process ("fxplain" for fxplain.scr), or empty.
 std::wstring SaverNameOfProcess(DWORD processId);
 
+// Waits until the host shows a window of that saver's latest "/s" start, and that start is its n-th.
+bool WaitWallpaperStart(const OrvaneRun& run, const FixtureLog& log, const std::wstring& saverName, int starts,
+                        DWORD timeoutMs = 30000);
+
+// The arranged shell, the saver installed from FixtureSaver.exe, and Orvane started with it as wallpaper.
+struct RunningWallpaper {
+  explicit RunningWallpaper(const wchar_t* saverName = L"fxplain");
+  // The main window is up and the saver's first "/s" start shows in the host.
+  bool Ready();
+
+  std::wstring saver;
+  FixtureLog log;
+  FakeShell shell{L"--arranged"};
+  OrvaneRun run;
+};
+
 // WM_SETTINGCHANGE with SPI_SETWORKAREA carries a pointer, so it cannot be posted to another process.
 bool SendWorkAreaChange(HWND mainWindow, DWORD timeoutMs = 40000);
 void PostDisplayChange(HWND mainWindow, int width, int height);
