@@ -7,7 +7,6 @@ say() { echo "==> $*"; }
 ORVANE_PACKAGES=(
   cmake make
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
-  googletest
   wine wine64 wine32:i386
   xvfb xauth x11-utils
 )

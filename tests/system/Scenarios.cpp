@@ -1,0 +1,72 @@
+// User stories as rows: the shell's arrangement, the savers installed, the settings file, then what the user
+// and the shell do and what must hold (verbs: tests/system/Engine.cpp). Run as `Scenarios.exe ROW [SCALE]`;
+// SCALE multiplies every repeat (the soak rows' cycles).
+#include <cstdio>
+#include <string>
+
+#include "Engine.h"
+
+namespace {
+
+const Row kRows[] = {
+    {"wallpaper-from-start", L"", L"fxplain", L"fxplain",
+     "start; wall fxplain; adopted; children 1; requests 2; hostsize 1280 1024; icon 1; second; close; pump 500; "
+     "running; starts fxplain /s 1; pick q; exits; exited fxplain key; savers 0; repaint 1"},
+    {"unsafe-stored-name", L"--arranged", L"fxplain", L"..\\fxplain",
+     "start; icon 1; pump 1500; nohost; savers 0; nobox; pick q; exits; repaint 1"},
+    {"no-shell", nullptr, L"fxplain", L"fxplain", "launch; exits 10000; savers 0"},
+    {"layer-never-built", L"--ignore-052c", L"fxplain", L"fxplain", "launch; exits; savers 0; requests 2; repaint 1"},
+    {"tray-menu-and-dialog", L"--arranged", L"fxplain fxalt=A fxnoname=N", nullptr,
+     "start; tray ld rd ldbl rdbl move; pump 1000; nomenu; tray lu; menu; esc; nomenu; tray ru; menu; esc; nomenu; "
+     "second; nodialog; dialog; list <なし>|Alt~Saver|Fixture~Saver|fxnoname; selected <なし>; second; front; "
+     "press cancel; nodialog; savers 0; pick q; exits; icon 0"},
+    {"switch-saver", L"--arranged", L"fxplain fxalt=A", L"fxplain",
+     "start; wall fxplain; dialog; selected Fixture~Saver; starts fxplain /p 1; select Alt~Saver; starts fxalt /p 1; "
+     "savers 1 fxplain; press ok; wall fxalt; adopted; nodialog; file fxalt; exited fxplain key; savers 1; pick q; "
+     "exits; savers 0"},
+    {"none-and-back", L"--arranged", L"fxplain", L"fxplain",
+     "start; wall fxplain; dialog; select <なし>; lock; press apply; box 書き込み; unlock; file fxplain; nohost; "
+     "savers 0; repaint 1; select Fixture~Saver; press ok; wall fxplain; file fxplain; pick q; exits"},
+    {"stubborn-saver", L"--arranged", L"fxdeaf", L"fxdeaf", "start; wall fxdeaf; pick q; exits; savers 0"},
+    {"framework-saver-falls-back", L"--arranged", L"fxframe", L"fxframe",
+     "start; wall fxframe p; nobox; shell resize 800 600; workarea; wall fxframe p; starts fxframe /s 1; "
+     "starts fxframe /p 2; nobox"},
+    {"suicide-falls-back", L"--arranged", L"fxsuicide", L"fxsuicide",
+     "start; wall fxsuicide; wall fxsuicide p; pump 1000; nobox; starts fxsuicide /s 1; children 1"},
+    {"doomed-reports-once", L"--arranged", L"fxdoomed", L"fxdoomed",
+     "start; wall fxdoomed; box 壁紙化; pump 1000; nobox; savers 0; running; children 0"},
+    {"no-window-reports", L"--arranged", L"fxnowin", L"fxnowin", "start; box 壁紙化; savers 0; running; children 0"},
+    {"many-windows", L"--arranged", L"fxmulti", L"fxmulti",
+     "start; wall fxmulti; children 2; enabled 1; adopted; pick q; exits; savers 0"},
+    {"display-changes", L"--arranged --size 800x600", L"fxplain", L"fxplain",
+     "start; wall fxplain; hostsize 800 600; workarea; pump 1500; starts fxplain /s 1; shell resize 1024 768; "
+     "workarea; wall fxplain; hostsize 1024 768; shell resize 640 480; display; wall fxplain; hostsize 640 480; "
+     "pump 3500; starts fxplain /s 3"},
+    {"layer-recovery", L"--arranged --ignore-052c", L"fxplain", L"fxplain",
+     "start; wall fxplain; shell destroy; shell later 5000; nohost; wall fxplain; adopted; nobox; "
+     "starts fxplain /s 2; shell kill; exits 20000; savers 0"},
+    {"raised-desktop", L"--raised", L"fxplain", L"fxplain",
+     "start; wall fxplain; below; adopted; shell worker; below; pump 1000; starts fxplain /s 1"},
+    {"configure-wallpaper-saver", L"--arranged", L"fxplain", L"fxplain",
+     "start; wall fxplain; dialog; starts fxplain /p 1; press config; starts fxplain /c: 1; exited fxplain key; configclose; "
+     "wall fxplain; starts fxplain /p 2; press cancel; nodialog; savers 1"},
+    {"stubborn-preview-and-config", L"--arranged", L"fxprevhang fxcfghang=A", nullptr,
+     "start; dialog; select Fixture~Saver; starts fxprevhang /p 1; select Alt~Saver; savers 0 fxprevhang; "
+     "starts fxcfghang /p 1; press config; starts fxcfghang /c: 1; pump 500; pick q; exits 15000"},
+    {"soak-switch", L"--arranged", L"fxplain fxalt=A", L"fxplain",
+     "start; wall fxplain; handles mark; repeat 3; dialog; select Alt~Saver; press ok; wall fxalt; nodialog; "
+     "dialog; select Fixture~Saver; press ok; wall fxplain; nodialog; end; handles 12; savers 1; file fxplain"},
+    {"soak-layer-and-display", L"--arranged", L"fxplain", L"fxplain",
+     "start; wall fxplain; handles mark; repeat 3; shell destroy; wall fxplain; shell resize 1000 700; workarea; "
+     "wall fxplain; shell resize 1280 1024; display; wall fxplain; end; handles 12; savers 1; children 1"},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (const Row& row : kRows) {
+    if (argc > 1 && row.name == std::string(argv[1])) return RunRow(row, argc > 2 ? std::stoi(argv[2]) : 1);
+  }
+  std::printf("no row named %s\n", argc > 1 ? argv[1] : "(none)");
+  return 2;
+}
