@@ -528,9 +528,14 @@ struct Scenario {
     } else if (verb == "figure") {  // NAME: ms since the mark; NAME SAVER: until its newest wallpaper showed
       const unsigned long long end = w.size() > 2 ? ShownInHost(arg(2), Starts(arg(2), "/s").back()) : Microseconds();
       Figure(arg(1), double(end - markUs) / 1000);
-    } else if (verb == "spawn") {  // a reference program beside Orvane: the saver alone, in a mode
+    } else if (verb == "spawn") {  // a reference program beside Orvane: the saver alone, in a mode; none: end it
       End(spawned);
-      spawned = Launch(SystemDir() + L"\\" + Widen(arg(1)) + L".scr", Widen(arg(2)));
+      if (w.size() > 1) spawned = Launch(SystemDir() + L"\\" + Widen(arg(1)) + L".scr", Widen(arg(2)));
+    } else if (verb == "quit") {  // the spawned saver's own exit on a key, in ms
+      markUs = Microseconds();
+      PostMessageW(HWND(std::stoull(Log(arg(1))[1][3], nullptr, 16)), WM_KEYDOWN, 0, 0);
+      WaitForSingleObject(spawned.hProcess, kLong);
+      Figure(arg(2), double(Microseconds() - markUs) / 1000);
     } else if (verb == "firstshown") {  // the spawned saver's first window, in ms since the mark
       Eventually([&] { return Log(arg(1)).size() > 1; }, "the reference saver showed nothing", kLong);
       Figure(arg(2), double(std::stoull(Log(arg(1))[1][2]) - markUs) / 1000);
@@ -543,6 +548,7 @@ struct Scenario {
     } else if (verb == "usage") {  // CPU ms and context switches so far: Orvane's, the reference's, the wineserver's
       for (const auto& [name, part] : {std::pair<std::string, std::string>{"orvane", Narrow(dir.substr(dir.rfind(L'\\') + 1))},
                                        {"reference", arg(2)}, {"wineserver", "wineserver"}}) {
+        if (part.empty()) continue;
         const std::pair<double, long> usage = UnixUsage(part);
         Figure(arg(1) + "-cpu-" + name, usage.first), Figure(arg(1) + "-switches-" + name, double(usage.second));
       }

@@ -59,6 +59,19 @@ const Row kRows[] = {
     {"soak-layer-and-display", L"--arranged", L"fxplain", L"fxplain",
      "start; wall fxplain; handles mark; repeat 3; shell destroy; wall fxplain; shell resize 1000 700; workarea; "
      "wall fxplain; shell resize 1280 1024; display; wall fxplain; end; handles 12; savers 1; children 1"},
+    // Benchmark rows (tools/perf): "figure" lines, each beside its reference measured in the same run.
+    {"perf-start", L"--arranged", L"fxplain fxref", L"fxplain",
+     "mark; spawn fxref /s; firstshown fxref saver-first-window; quit fxref saver-exit; spawn; mark; start; "
+     "wall fxplain; figure start fxplain; usage start; mark; pick q; exits; figure exit"},
+    {"perf-switch", L"--arranged", L"fxplain fxalt=A", L"fxplain",
+     "start; wall fxplain; dialog; select Alt~Saver; pump 1500; usage before; mark; press ok; wall fxalt; "
+     "figure switch fxalt; usage after"},
+    {"perf-dialog", L"--arranged", L"fxplain", nullptr,
+     "install 500; enumerate enumeration; start; mark; dialog; figure dialog-first; press cancel; nodialog; mark; "
+     "dialog; figure dialog-second"},
+    {"perf-idle", L"--arranged", L"fxplain fxnowin", L"fxplain",
+     "spawn fxnowin /s; start; wall fxplain; pump 3000; usage idle-start fxnowin; pump 60000; usage idle-end fxnowin; "
+     "memory"},
 };
 
 }  // namespace
