@@ -61,7 +61,7 @@ const Row kRows[] = {
      "wall fxplain; shell resize 1280 1024; display; wall fxplain; end; handles 12; savers 1; children 1"},
     // Benchmark rows (tools/perf): "figure" lines, each beside its reference measured in the same run.
     {"perf-start", L"--arranged", L"fxplain fxref", L"fxplain",
-     "mark; spawn fxref /s; firstshown fxref saver-first-window; quit fxref saver-exit; spawn; mark; start; "
+     "keepicon; mark; spawn fxref /s; firstshown fxref saver-first-window; quit fxref saver-exit; spawn; mark; start; "
      "wall fxplain; figure start fxplain; usage start; mark; pick q; exits; figure exit"},
     {"perf-switch", L"--arranged", L"fxplain fxalt=A", L"fxplain",
      "start; wall fxplain; dialog; select Alt~Saver; pump 1500; usage before; mark; press ok; wall fxalt; "
