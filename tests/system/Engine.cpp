@@ -465,7 +465,8 @@ struct Scenario {
     } else if (verb == "running") {
       Expect(Alive(orvane.hProcess), "Orvane ended");
     } else if (verb == "file") {
-      Expect(ReadText(dir + L"\\TAVO.dat") == Encode(arg(1) == "-" ? L"" : Widen(arg(1))), "TAVO.dat holds another choice");
+      Eventually([&] { return ReadText(dir + L"\\TAVO.dat") == Encode(arg(1) == "-" ? L"" : Widen(arg(1))); },
+                 "TAVO.dat holds another choice");
       Expect(GetFileAttributesW((dir + L"\\TAVO.dat.new").c_str()) == INVALID_FILE_ATTRIBUTES, "TAVO.dat.new left behind");
     } else if (verb == "repaint" || verb == "requests") {
       const UINT command = verb == "repaint" ? kShellCountSysColor : kShellCount052c;
