@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "settings/Catalogue.h"
+
 AppState app;
 
 HeapString CopyString(const wchar_t* text, std::size_t length) {

@@ -11,6 +11,8 @@
 #include "saver/SaverWindow.h"
 
 using HeapString = std::unique_ptr<wchar_t[]>;
+// Complete in settings/Catalogue.h, which AppState.cpp includes for the one AppState there is.
+struct CatalogueCacheEntry;
 
 // Private messages of the main window.
 constexpr UINT WMA_TRAY_CALLBACK = WM_APP;
@@ -60,6 +62,8 @@ struct AppState {
   bool wallpaperIsPreview = false;
   // Savers that closed when adopted; for the rest of the run they go straight to preview mode.
   std::vector<HeapString> previewModeSavers;
+  // What the saver files gave when they were read, so the dialog opens fast after its first opening.
+  std::vector<CatalogueCacheEntry> catalogueCache;
   HWND settingsDialog = nullptr;
   HWND previewStatic = nullptr;
   HWND saverCombo = nullptr;

@@ -12,23 +12,32 @@ constexpr std::size_t kMaxFoundName = MAX_PATH;  // cFileName's size, terminator
 constexpr std::size_t kExtensionLength = 4;      // ".scr"
 
 
-void AddEntry(const wchar_t* path, const wchar_t* fileName, std::vector<SaverEntry>& entries) {
+CatalogueCacheEntry ReadFile(const wchar_t* path, const WIN32_FIND_DATAW& found) {
+  const std::size_t nameLength = wcslen(found.cFileName);
+  CatalogueCacheEntry read{CopyString(found.cFileName, nameLength >= kExtensionLength ? nameLength - kExtensionLength : 0),
+                           nullptr, false, (ULONGLONG(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
+                           found.ftLastWriteTime};
   Wow64RedirectionOff redirection;
   HMODULE module = LoadLibraryExW(path, nullptr, kResourceOnly);
-  if (!module) return;
-  SaverEntry entry;
-  const std::size_t nameLength = wcslen(fileName);
-  entry.baseName = CopyString(fileName, nameLength >= kExtensionLength ? nameLength - kExtensionLength : 0);
+  if (!module) return read;
+  read.loadable = true;
   const wchar_t* text = nullptr;
   const int textLength = LoadStringW(module, 1, reinterpret_cast<LPWSTR>(&text), 0);
-  if (textLength > 0) entry.displayName = CopyString(text, static_cast<std::size_t>(textLength));
+  if (textLength > 0) read.displayName = CopyString(text, static_cast<std::size_t>(textLength));
   FreeLibrary(module);
-  entries.push_back(std::move(entry));
+  return read;
+}
+
+bool SameFile(const CatalogueCacheEntry& cached, const WIN32_FIND_DATAW& found, const wchar_t* baseName) {
+  return lstrcmpiW(cached.baseName.get(), baseName) == 0 &&
+         cached.size == ((ULONGLONG(found.nFileSizeHigh) << 32) | found.nFileSizeLow) &&
+         CompareFileTime(&cached.written, &found.ftLastWriteTime) == 0;
 }
 
 }  // namespace
 
-DWORD BuildSaverCatalogue(const wchar_t* systemDir, UINT systemDirLength, std::vector<SaverEntry>& entries) {
+DWORD BuildSaverCatalogue(const wchar_t* systemDir, UINT systemDirLength, std::vector<SaverEntry>& entries,
+                          std::vector<CatalogueCacheEntry>& cache) {
   entries.clear();
   const std::size_t capacity = systemDirLength + kMaxFoundName + 1;
   HeapString path(new wchar_t[capacity]);
@@ -45,20 +54,35 @@ DWORD BuildSaverCatalogue(const wchar_t* systemDir, UINT systemDirLength, std::v
   }
   if (search == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) cache.clear();
     return error == ERROR_FILE_NOT_FOUND ? 0 : error;
   }
-  DWORD error = 0;
+  std::vector<CatalogueCacheEntry> seen;
   do {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     wcscpy(path.get() + prefixLength, found.cFileName);
-    AddEntry(path.get(), found.cFileName, entries);
+    const std::size_t nameLength = wcslen(found.cFileName);
+    const HeapString baseName =
+        CopyString(found.cFileName, nameLength >= kExtensionLength ? nameLength - kExtensionLength : 0);
+    const auto cached = std::find_if(cache.begin(), cache.end(), [&](const CatalogueCacheEntry& entry) {
+      return entry.baseName && SameFile(entry, found, baseName.get());
+    });
+    seen.push_back(cached != cache.end() ? std::move(*cached) : ReadFile(path.get(), found));
+    const CatalogueCacheEntry& file = seen.back();
+    if (!file.loadable) continue;
+    SaverEntry entry;
+    entry.baseName = CopyString(file.baseName.get());
+    if (file.displayName) entry.displayName = CopyString(file.displayName.get());
+    entries.push_back(std::move(entry));
   } while (FindNextFileW(search, &found));
-  error = GetLastError();
+  const DWORD error = GetLastError();
   FindClose(search);
   if (error != ERROR_NO_MORE_FILES) {
     entries.clear();
     return error;
   }
+  // Files gone since the last opening leave the cache with this complete search.
+  cache = std::move(seen);
   std::sort(entries.begin(), entries.end(), [](const SaverEntry& a, const SaverEntry& b) {
     return lstrcmpW(a.Shown(), b.Shown()) < 0;
   });

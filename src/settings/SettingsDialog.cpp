@@ -65,7 +65,7 @@ bool OnInitDialog(HWND dialog) {
   app.previewProcess = nullptr;
 
   std::vector<SaverEntry> catalogue;
-  const DWORD error = BuildSaverCatalogue(app.systemDir.get(), app.systemDirLength, catalogue);
+  const DWORD error = BuildSaverCatalogue(app.systemDir.get(), app.systemDirLength, catalogue, app.catalogueCache);
   if (error != 0) {
     ReportError(nullptr, L"スクリーン セーバーの一覧を取得できません。", error);
     DestroyWindow(dialog);

@@ -146,13 +146,23 @@ void Catalogue() {
                                  {L"FixtureSaverNoName.exe", L"c.scr"}})
     CHECK(fs::copy_file(fixtures / from, dir / to, error), "no fixture %ls: %s", from, error.message().c_str());
   std::vector<SaverEntry> entries;
+  std::vector<CatalogueCacheEntry> cache;
   const std::wstring path = dir.wstring(), missing = path + L"\\missing";
-  CHECK(BuildSaverCatalogue(path.c_str(), UINT(path.size()), entries) == 0, "listing a readable directory failed");
-  std::wstring list;
-  for (const SaverEntry& entry : entries) list += std::wstring(entry.baseName.get()) + L"=" + entry.Shown() + L"; ";
-  CHECK(list == L"b=Alt Saver; c=c; a=Fixture Saver; ", "listed %ls: a folder or no program got in, or the order "
-        "by shown name, a display name or the base-name fallback is wrong", list.c_str());
-  CHECK(BuildSaverCatalogue(missing.c_str(), UINT(missing.size()), entries) != 0 && entries.empty(),
+  const auto list = [&] {
+    CHECK(BuildSaverCatalogue(path.c_str(), UINT(path.size()), entries, cache) == 0, "listing a readable directory failed");
+    std::wstring listed;
+    for (const SaverEntry& entry : entries) listed += std::wstring(entry.baseName.get()) + L"=" + entry.Shown() + L"; ";
+    return listed;
+  };
+  std::wstring listed = list();
+  CHECK(listed == L"b=Alt Saver; c=c; a=Fixture Saver; ", "listed %ls: a folder or no program got in, or the order "
+        "by shown name, a display name or the base-name fallback is wrong", listed.c_str());
+  // The second opening reads names from what the first one kept, except for files that changed or went.
+  fs::copy_file(fixtures / L"FixtureSaverAlt.exe", dir / L"a.scr", fs::copy_options::overwrite_existing, error);
+  fs::remove(dir / L"b.scr");
+  listed = list();
+  CHECK(listed == L"a=Alt Saver; c=c; ", "listed %ls after a.scr was replaced and b.scr removed", listed.c_str());
+  CHECK(BuildSaverCatalogue(missing.c_str(), UINT(missing.size()), entries, cache) != 0 && entries.empty(),
         "a missing directory did not fail with an empty list");
 }
 
