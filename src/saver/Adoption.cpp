@@ -90,6 +90,12 @@ AdoptionResult FailAdoption(const PROCESS_INFORMATION& process) {
 
 void Pass(DWORD threadId) { EnumThreadWindows(threadId, AdoptWindowCallback, 0); }
 
+// A pass costs little, but polling without a pause kept a core busy for the whole launch. Waiting on the
+// process sleeps without dispatching anything; once it has ended, that wait no longer sleeps.
+void PauseBetweenPasses(HANDLE process) {
+  if (WaitForSingleObject(process, kPassPauseMs) != WAIT_TIMEOUT) Sleep(kPassPauseMs);
+}
+
 }  // namespace
 
 BOOL CALLBACK AdoptWindowCallback(HWND hwnd, LPARAM) {
@@ -134,7 +140,7 @@ AdoptionResult AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64
     } else if (now > completionLimit) {
       return FailAdoption(process);
     }
-    Sleep(0);
+    PauseBetweenPasses(process.hProcess);
   }
 
   // No window in time: a saver that is slow to open one gets its chance once it waits for input.
@@ -150,6 +156,7 @@ AdoptionResult AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64
       return AdoptionResult::Adopted;
     }
     if (GetTickCount64() > idleLimit) return FailAdoption(process);
+    PauseBetweenPasses(process.hProcess);
   }
 }
 

@@ -6,6 +6,7 @@
 constexpr std::uint64_t kLaunchDeadlineMs = 10000;
 constexpr std::uint64_t kSettleMs = 1000;
 constexpr std::uint64_t kAdoptionDelayMs = 10;
+constexpr DWORD kPassPauseMs = 4;
 constexpr DWORD kIdleWaitMs = 10000;
 // A window seen but never adoptable (destroyed, hidden, emptied before its turn) must not hold
 // the UI thread forever: the wait for the last adoption ends this long after it began.
