@@ -14,3 +14,8 @@ HeapString CopyString(const wchar_t* text, std::size_t length) {
 }
 
 HeapString CopyString(const wchar_t* text) { return CopyString(text, wcslen(text)); }
+
+void SetWindowKind(HWND hwnd, DWORD kind) {
+  const auto style = static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE));
+  SetWindowLongW(hwnd, GWL_STYLE, static_cast<LONG>((style & ~static_cast<DWORD>(WS_POPUP | WS_CHILD)) | kind));
+}

@@ -1,13 +1,15 @@
-// The program-wide state. Touched only from the UI thread; the thread-pool wait callback of the
-// settings dialog only reads settingsDialog to post to it.
+// The program-wide state. Touched only from the UI thread; the thread-pool wait callbacks only read
+// settingsDialog and mainWindow to post to them.
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
+#include "saver/RunRules.h"
 #include "saver/SaverWindow.h"
 
 using HeapString = std::unique_ptr<wchar_t[]>;
@@ -18,6 +20,7 @@ struct CatalogueCacheEntry;
 constexpr UINT WMA_TRAY_CALLBACK = WM_APP;
 constexpr UINT WMA_ACTIVATE_SETTINGS = WM_APP + 1;
 constexpr UINT WMA_WALLPAPER_FAILED = WM_APP + 2;
+constexpr UINT WMA_WALLPAPER_ENDED = WM_APP + 3;
 // Private messages of the settings dialog.
 constexpr UINT WMA_SHUTDOWN = WM_APP;
 constexpr UINT WMA_CONFIG_DONE = WM_APP + 1;
@@ -50,18 +53,26 @@ struct AppState {
   int hostHeight = 0;
   NOTIFYICONDATAW trayIcon = MakeTrayIconRecord();
   HMENU trayMenu = nullptr;
+  // The wallpaper run; written only by saver/Wallpaper.cpp and the adoption it runs.
   std::unique_ptr<std::vector<SaverWindowRecord>> saverWindows;
   HANDLE wallpaperProcess = nullptr;
+  // The one-shot thread-pool wait that tells when wallpaperProcess ends.
+  HANDLE wallpaperWait = nullptr;
+  // When the running saver took its place in the host; 0 while none is in place.
   std::uint64_t wallpaperStartTick = 0;
-  // Counts wallpaper launches, so a late failure report can tell whether it is about the running saver.
+  // Counts wallpaper launches, so a late report can tell whether it is about the running saver.
   std::uint32_t wallpaperGeneration = 0;
-  // Set while a wallpaper launch runs; a size check or recovery arriving in its nested message loop
-  // (a failure message box) then waits instead of starting a second launch.
-  bool wallpaperLaunching = false;
+  // Set while a wallpaper launch or stop runs: both handle sent messages while they wait, and a failed
+  // launch's message box runs a nested loop. A size check, recovery or report arriving there waits.
+  bool wallpaperBusy = false;
+  // Reports that arrived while busy (message, generation), posted again when it is over.
+  std::vector<std::pair<UINT, WPARAM>> deferredReports;
   // The wallpaper saver draws into the host in preview mode: its windows could not be adopted.
   bool wallpaperIsPreview = false;
   // Savers that closed when adopted; for the rest of the run they go straight to preview mode.
   std::vector<HeapString> previewModeSavers;
+  // Restarts after the saver ended by itself.
+  RestartHistory wallpaperRestarts{};
   // What the saver files gave when they were read, so the dialog opens fast after its first opening.
   std::vector<CatalogueCacheEntry> catalogueCache;
   HWND settingsDialog = nullptr;
@@ -89,6 +100,9 @@ extern AppState app;
 // Copies a zero-terminated string into an exactly sized heap buffer.
 HeapString CopyString(const wchar_t* text);
 HeapString CopyString(const wchar_t* text, std::size_t length);
+
+// Makes a window a child (WS_CHILD) or a top-level pop-up (WS_POPUP), keeping its other style bits.
+void SetWindowKind(HWND hwnd, DWORD kind);
 
 // Hands a handle field's value over and clears the field first, so no nested message loop
 // can ever see a handle that is about to be closed.

@@ -5,9 +5,7 @@
 #include "desktop/DesktopHost.h"
 #include "desktop/Resize.h"
 #include "resource.h"
-#include "saver/Adoption.h"
-#include "saver/Launcher.h"
-#include "saver/SaverControl.h"
+#include "saver/Wallpaper.h"
 #include "settings/SettingsDialog.h"
 
 namespace {
@@ -69,35 +67,6 @@ void OnTrayCallback(LPARAM lParam) {
   }
 }
 
-// A saver that closed its adopted windows gets one more chance, drawing into the host in preview mode.
-bool FallBackToPreviewMode() {
-  if (app.wallpaperIsPreview || !app.wallpaperProcess || !app.saverName || !app.hostWindow || app.wallpaperLaunching) {
-    return false;
-  }
-  HANDLE process = TakeHandle(app.wallpaperProcess);
-  app.wallpaperStartTick = 0;
-  TerminateIfRunning(process);
-  WaitForSingleObject(process, kTerminateWaitMs);
-  CloseHandle(process);
-  MarkPreviewMode(app.saverName.get());
-  HANDLE started = LaunchSaver(app.saverName.get(), SaverMode::Wallpaper, nullptr);
-  if (started) app.wallpaperProcess = started;
-  return true;
-}
-
-void OnWallpaperFailed(WPARAM generation) {
-  // The report of a saver that has been replaced since is stale.
-  if (generation != 0 && generation != app.wallpaperGeneration) return;
-  if (FallBackToPreviewMode()) return;
-  const std::uint32_t failedGeneration = app.wallpaperGeneration;
-  ReportError(nullptr, L"スクリーン セーバーを壁紙化できません。", 0);
-  // A restart inside the box's nested loop may have brought a newer, healthy saver: leave that one alone.
-  if (!app.wallpaperProcess || app.wallpaperGeneration != failedGeneration) return;
-  HANDLE process = TakeHandle(app.wallpaperProcess);
-  TerminateIfRunning(process);
-  CloseHandle(process);
-}
-
 }  // namespace
 
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -126,6 +95,9 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         return 0;
       case WMA_WALLPAPER_FAILED:
         OnWallpaperFailed(wParam);
+        return 0;
+      case WMA_WALLPAPER_ENDED:
+        OnWallpaperEnded(wParam);
         return 0;
       default:
         return DefWindowProcW(hwnd, message, wParam, lParam);

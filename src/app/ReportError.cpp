@@ -20,8 +20,10 @@ void ReportError(HWND owner, const wchar_t* message, DWORD errorCode) {
     return;
   }
   wchar_t* systemText = nullptr;
-  const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-                                      errorCode, 0x400, reinterpret_cast<LPWSTR>(&systemText), 0, nullptr);
+  // Some system texts hold inserts (%1); without arguments for them the call would fail.
+  constexpr DWORD kFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  const DWORD length =
+      FormatMessageW(kFlags, nullptr, errorCode, 0x400, reinterpret_cast<LPWSTR>(&systemText), 0, nullptr);
   // Without a system text the message still has to reach the user.
   const HeapString text = ComposeErrorText(message, length != 0 && systemText ? systemText : L"");
   LocalFree(systemText);

@@ -7,7 +7,7 @@
 #include "app/ReportError.h"
 #include "desktop/DesktopHost.h"
 #include "resource.h"
-#include "saver/Launcher.h"
+#include "saver/Wallpaper.h"
 #include "settings/SettingsFile.h"
 
 namespace {
@@ -16,6 +16,8 @@ constexpr UINT kSystemDirInitialSize = 32;
 constexpr DWORD kModulePathInitialSize = 256;
 constexpr DWORD kModulePathGrowth = 64;
 constexpr wchar_t kSettingsFileName[] = L"TAVO.dat";
+// A busy or hung first instance must not hold the second one.
+constexpr UINT kActivateTimeoutMs = 5000;
 
 bool Fail(const wchar_t* message, DWORD error) {
   ReportError(nullptr, message, error);
@@ -103,7 +105,7 @@ bool Initialize() {
   app.saverWindows = std::make_unique<std::vector<SaverWindowRecord>>();
   if (app.saverName) {
     if (!CreateHostWindow()) return false;
-    app.wallpaperProcess = LaunchSaver(app.saverName.get(), SaverMode::Wallpaper, nullptr);
+    StartWallpaper();
   }
   return true;
 }
@@ -149,7 +151,13 @@ int RunApplication(HINSTANCE instance) {
   HANDLE instanceMutex = CreateMutexW(nullptr, FALSE, kInstanceId);
   if (!instanceMutex) return 0;
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
-    if (HWND running = FindWindowW(kInstanceId, nullptr)) SendMessageW(running, WMA_ACTIVATE_SETTINGS, 0, 0);
+    if (HWND running = FindWindowW(kInstanceId, nullptr)) {
+      // The foreground may pass only to a process that the one holding it allows.
+      DWORD runningProcess = 0;
+      GetWindowThreadProcessId(running, &runningProcess);
+      AllowSetForegroundWindow(runningProcess);
+      SendMessageTimeoutW(running, WMA_ACTIVATE_SETTINGS, 0, 0, SMTO_ABORTIFHUNG, kActivateTimeoutMs, nullptr);
+    }
     CloseHandle(instanceMutex);
     return 0;
   }

@@ -2,7 +2,7 @@
 
 #include "app/AppState.h"
 #include "app/ReportError.h"
-#include "saver/SaverControl.h"
+#include "saver/Wallpaper.h"
 
 namespace {
 
@@ -46,19 +46,16 @@ void OnHostDestroy() {
   app.hostWindow = nullptr;
   // The program removed the host itself (shutdown, or no saver chosen): no recovery.
   if (!app.mainWindow || !app.saverName) return;
-  if (app.wallpaperProcess) {
-    HANDLE process = TakeHandle(app.wallpaperProcess);
-    TerminateIfRunning(process);
-    CloseHandle(process);
-  }
+  EndWallpaperWithHost();
   SetTimer(app.mainWindow, kRecoveryTimer1, 1000, nullptr);
   SetTimer(app.mainWindow, kRecoveryTimer2, 3000, nullptr);
   SetTimer(app.mainWindow, kRecoveryTimer3, 10000, nullptr);
 }
 
-void OnHostParentNotify(WPARAM wParam) {
+void OnHostParentNotify(WPARAM wParam, LPARAM lParam) {
   if (LOWORD(wParam) != WM_DESTROY) return;
-  if (IsEarlyFailure(GetTickCount64(), app.wallpaperStartTick)) {
+  // A window that the saver's own windows made and destroyed again is no failure.
+  if (IsEarlyFailure(GetTickCount64(), app.wallpaperStartTick) && IsWallpaperWindow(reinterpret_cast<HWND>(lParam))) {
     // The launch it is about travels along, so a report that arrives after a newer launch is ignored.
     PostMessageW(app.mainWindow, WMA_WALLPAPER_FAILED, app.wallpaperGeneration, 0);
   }
@@ -97,8 +94,7 @@ bool CreateHostWindow() {
     ReportError(nullptr, L"親ウィンドウを作成できません。", GetLastError());
     return false;
   }
-  const LONG style = GetWindowLongW(app.hostWindow, GWL_STYLE);
-  SetWindowLongW(app.hostWindow, GWL_STYLE, static_cast<LONG>((static_cast<DWORD>(style) & 0x3FFFFFFFu) | WS_CHILD));
+  SetWindowKind(app.hostWindow, WS_CHILD);
   SetParent(app.hostWindow, app.desktopLayer);
   SetLayeredWindowAttributes(app.hostWindow, 0, 255, LWA_ALPHA);
   if (app.raisedDesktop) {
@@ -120,7 +116,7 @@ LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       case WM_CLOSE:
         return 0;
       case WM_PARENTNOTIFY:
-        OnHostParentNotify(wParam);
+        OnHostParentNotify(wParam, lParam);
         return 0;
       default:
         return DefWindowProcW(hwnd, message, wParam, lParam);

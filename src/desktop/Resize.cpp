@@ -1,16 +1,19 @@
 #include "desktop/Resize.h"
 
+#include <initializer_list>
+
 #include "app/AppState.h"
 #include "app/MainWindow.h"
 #include "desktop/DesktopHost.h"
-#include "saver/SaverControl.h"
+#include "saver/Wallpaper.h"
 
 namespace {
 
 constexpr UINT kRetryWhileRestartingMs = 1000;
 
 void RecoverHost(UINT_PTR timerId) {
-  if (app.hostWindow) return;
+  // With no saver chosen there is nothing to bring back, and no reason to end.
+  if (app.hostWindow || !app.saverName) return;
   if (!FindDesktopLayer()) {
     if (timerId == kRecoveryTimer3) RequestExit();
     return;
@@ -25,15 +28,15 @@ void RecoverHost(UINT_PTR timerId) {
     RequestExit();
     return;
   }
-  if (app.saverName) RestartWallpaper();
+  RestartWallpaper();
 }
 
 }  // namespace
 
 void SyncHostSize() {
   if (!app.hostWindow) return;
-  // Inside a launch's message box: look again once that launch is over.
-  if (app.wallpaperLaunching) {
+  // Inside a launch or stop of the wallpaper: look again once it is over.
+  if (app.wallpaperBusy) {
     SetTimer(app.mainWindow, kSizeCheckTimer2, kRetryWhileRestartingMs, nullptr);
     return;
   }
@@ -48,6 +51,10 @@ void SyncHostSize() {
   if (app.saverName) RestartWallpaper();
 }
 
+void CancelRecovery() {
+  for (UINT_PTR timerId : {kRecoveryTimer1, kRecoveryTimer2, kRecoveryTimer3}) KillTimer(app.mainWindow, timerId);
+}
+
 void ScheduleSizeChecks() {
   SetTimer(app.mainWindow, kSizeCheckTimer1, 1000, nullptr);
   SetTimer(app.mainWindow, kSizeCheckTimer2, 3000, nullptr);
@@ -59,7 +66,7 @@ void OnMainTimer(WPARAM timerId) {
     SyncHostSize();
     return;
   }
-  if (app.wallpaperLaunching) {
+  if (app.wallpaperBusy) {
     SetTimer(app.mainWindow, timerId, kRetryWhileRestartingMs, nullptr);
     return;
   }

@@ -3,6 +3,8 @@
 
 // Brings the host to the layer's size, restarting the saver at the new size.
 void SyncHostSize();
+// Applying "<なし>" ends a pending recovery: with no saver there is nothing to bring back.
+void CancelRecovery();
 // A display change settles over a few seconds: look twice.
 void ScheduleSizeChecks();
 // Size checks and the recovery after the shell destroyed the host.

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/AppState.h"
-#include "app/ReportError.h"
+#include "saver/SaverControl.h"
 
 namespace {
 
@@ -26,6 +26,7 @@ void ClearTopmostAndToolWindow(HWND hwnd) {
   SetWindowLongPtrW(hwnd, GWL_EXSTYLE, exStyle & ~kTopmostAndToolWindow);
 }
 
+// Every call here waits for the saver's thread, which has just answered (Answers).
 void Adopt(HWND hwnd, SaverWindowRecord& record, const RECT& rect) {
   record.adoptAfter = 0;
   if (IsZoomed(hwnd)) {
@@ -37,8 +38,7 @@ void Adopt(HWND hwnd, SaverWindowRecord& record, const RECT& rect) {
   SetWindowPos(hwnd, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
   ClearTopmostAndToolWindow(hwnd);
   SetWindowLongPtrW(hwnd, GWLP_HWNDPARENT, 0);
-  const LONG style = GetWindowLongW(hwnd, GWL_STYLE);
-  SetWindowLongW(hwnd, GWL_STYLE, static_cast<LONG>((static_cast<DWORD>(style) & 0x3FFFFFFFu) | WS_CHILD));
+  SetWindowKind(hwnd, WS_CHILD);
   SetParent(hwnd, app.hostWindow);
   if (record.wasEnabled) EnableWindow(hwnd, TRUE);
   POINT corner{rect.left, rect.top};
@@ -50,42 +50,32 @@ void ShowAdoptedWindows() {
   ShowWindow(app.mainWindow, SW_SHOW);
   NudgeInput();
   ShowWindow(app.mainWindow, SW_HIDE);
-  for (const SaverWindowRecord& record : *app.saverWindows) ShowWindow(record.hwnd, SW_SHOW);
+  // Asynchronous: a saver that stopped taking messages since its adoption cannot hold the UI thread.
+  for (const SaverWindowRecord& record : *app.saverWindows) ShowWindowAsync(record.hwnd, SW_SHOW);
   ShowWindow(app.mainWindow, SW_SHOW);
   ShowWindow(app.mainWindow, SW_HIDE);
   // A full-screen saver hides the cursor; bring it back only if it is hidden.
   if (ShowCursor(TRUE) > 0) ShowCursor(FALSE);
 }
 
-// A window that died or slipped out of the host during the launch is no wallpaper.
+// A window that died or slipped out of the host during the launch is no wallpaper, nor one whose host
+// the shell took away meanwhile.
 bool AllStillHosted() {
-  return std::all_of(app.saverWindows->begin(), app.saverWindows->end(), [](const SaverWindowRecord& record) {
-    return IsWindow(record.hwnd) && GetParent(record.hwnd) == app.hostWindow;
-  });
-}
-
-bool StillRunning(HANDLE process) {
-  DWORD exitCode = 0;
-  return GetExitCodeProcess(process, &exitCode) && exitCode == STILL_ACTIVE;
+  return app.hostWindow &&
+         std::all_of(app.saverWindows->begin(), app.saverWindows->end(), [](const SaverWindowRecord& record) {
+           return IsWindow(record.hwnd) && GetParent(record.hwnd) == app.hostWindow;
+         });
 }
 
 AdoptionResult FailAdoption(const PROCESS_INFORMATION& process) {
-  if (StillRunning(process.hProcess)) {
-    TerminateProcess(process.hProcess, 0);
-    // Gone before anything else starts in its place.
-    WaitForSingleObject(process.hProcess, kTerminateWaitMs);
-  }
-  CloseHandle(process.hProcess);
+  EndSaverProcess(process.hProcess, 0);
   CloseHandle(process.hThread);
   // Windows were seen, so the saver did start: it closed them when they were taken over.
   const bool windowsLost = !app.saverWindows->empty();
   // A failed launch leaves no records behind.
   app.saverWindows->clear();
-  // The shell took the host away meanwhile: the recovery starts the saver again, nothing to report.
-  if (!app.hostWindow) return AdoptionResult::Failed;
-  if (windowsLost) return AdoptionResult::WindowsLost;
-  ReportError(nullptr, L"スクリーン セーバーを壁紙化できません。", 0);
-  return AdoptionResult::Failed;
+  // Without the host the recovery starts the saver again.
+  return windowsLost && app.hostWindow ? AdoptionResult::WindowsLost : AdoptionResult::Failed;
 }
 
 void Pass(DWORD threadId) { EnumThreadWindows(threadId, AdoptWindowCallback, 0); }
@@ -103,25 +93,26 @@ BOOL CALLBACK AdoptWindowCallback(HWND hwnd, LPARAM) {
     RECT rect{};
     GetWindowRect(hwnd, &rect);
     if (IsRectEmpty(&rect)) {
-      ShowWindow(hwnd, SW_HIDE);
+      ShowWindowAsync(hwnd, SW_HIDE);
       return TRUE;
     }
     if (!IsWindowVisible(hwnd)) return TRUE;
     SaverWindowRecord* record = FindRecord(hwnd);
+    // A window whose thread does not answer is looked at again in a later pass.
     if (!record) {
+      if (!Answers(hwnd)) return TRUE;
       const BOOL wasEnabled = IsWindowEnabled(hwnd);
       EnableWindow(hwnd, FALSE);
       app.saverWindows->push_back({hwnd, GetTickCount64() + kAdoptionDelayMs, wasEnabled});
       return TRUE;
     }
-    if (record->adoptAfter == 0 || GetTickCount64() < record->adoptAfter) return TRUE;
+    if (record->adoptAfter == 0 || GetTickCount64() < record->adoptAfter || !Answers(hwnd)) return TRUE;
     Adopt(hwnd, *record, rect);
     return FALSE;
   });
 }
 
 AdoptionResult AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64_t launchDeadline) {
-  app.wallpaperStartTick = GetTickCount64();
   std::uint64_t settleDeadline = 0;
   std::uint64_t completionLimit = 0;
   for (;;) {

@@ -12,19 +12,18 @@ constexpr DWORD kIdleWaitMs = 10000;
 // the UI thread forever: the wait for the last adoption ends this long after it began.
 constexpr std::uint64_t kCompletionLimitMs = 10000;
 constexpr int kNudgeDistance = 32;
-constexpr DWORD kTerminateWaitMs = 3000;
 
 enum class AdoptionResult {
   Adopted,
-  // Nothing to adopt in time; the user has been told.
+  // Nothing to adopt in time, or the host went away meanwhile; nothing has been shown to the user.
   Failed,
   // The saver showed windows but they went away before they settled in the host (a saver that
   // closes when its window is hidden); nothing has been shown to the user.
   WindowsLost,
 };
 
-// Takes the saver's top-level windows into the host. Unless adopted, the process is ended and both
-// handles are closed.
+// Takes the saver's top-level windows into the host. Unless adopted, the process is ended, both handles
+// are closed and saverWindows is emptied.
 AdoptionResult AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64_t launchDeadline);
 BOOL CALLBACK AdoptWindowCallback(HWND hwnd, LPARAM lParam);
 

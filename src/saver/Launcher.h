@@ -9,10 +9,9 @@ enum class SaverMode { Wallpaper = 0, Preview = 1, Configure = 2 };
 HeapString BuildSaverCommandLine(const wchar_t* systemDir, UINT systemDirLength, const wchar_t* baseName,
                                  SaverMode mode, HWND parentWindow);
 
-// Starts a saver from the system directory; in Wallpaper mode its windows are adopted into the host
-// before it returns, or, for a saver that closes when its windows are taken over, it draws into the
-// host in preview mode. Null after a failure that has been reported.
-// From now on this saver runs as wallpaper in preview mode.
-void MarkPreviewMode(const wchar_t* baseName);
-
+// Creates the process of a saver from the system directory; false after a failure that has been reported.
+bool StartSaverProcess(const wchar_t* baseName, SaverMode mode, HWND parentWindow, PROCESS_INFORMATION& process);
+// Starts a saver and returns its process handle, or null after a failure that has been reported.
+// Previews, configuration runs and the wallpaper in preview mode; the wallpaper run adopts the windows
+// of a "/s" saver itself (saver/Wallpaper.h).
 HANDLE LaunchSaver(const wchar_t* baseName, SaverMode mode, HWND parentWindow);

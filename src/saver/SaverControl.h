@@ -1,14 +1,19 @@
 #pragma once
 #include <windows.h>
 
-// Ends a saver politely, then by force after 3000 ms, and closes its handle. parentWindow is the
-// preview area for a preview, null for the wallpaper saver. A preview may pass a null process.
-void StopSaver(HANDLE process, HWND parentWindow);
-// Stops the wallpaper saver in whichever way it runs (adopted windows, or preview mode in the host)
-// and clears wallpaperProcess before anything else can run.
-void StopWallpaper();
-// For a wallpaper saver whose windows are already gone with the host.
+// What a saver gets to end by itself once asked, before it is ended by force.
+constexpr DWORD kStopGraceMs = 3000;
+
+bool StillRunning(HANDLE process);
+// Ends the process by force unless it has ended already; the handle stays open.
 void TerminateIfRunning(HANDLE process);
-// Starts the configured saver again in the (new or resized) host, and with it a preview of the same
-// saver in an open settings dialog.
-void RestartWallpaper();
+// Gives the process graceMs to end by itself, then ends it by force, waits until it is gone and
+// closes the handle.
+void EndSaverProcess(HANDLE process, DWORD graceMs);
+// Ends a saver politely, then by force after the grace, and closes its handle. parentWindow is the
+// preview area (or the host) whose child window is asked to close first; null for an adopted wallpaper
+// saver whose windows have been released. With a parent window the process may be null.
+void StopSaver(HANDLE process, HWND parentWindow);
+// False when the window's thread does not take a message at once: the calls that wait for that
+// thread (SetParent, EnableWindow, style changes) would hold the UI thread.
+bool Answers(HWND hwnd);

@@ -6,10 +6,12 @@
 #include "app/AppState.h"
 #include "app/ReportError.h"
 #include "desktop/DesktopHost.h"
+#include "desktop/Resize.h"
 #include "resource.h"
 #include "saver/Adoption.h"
 #include "saver/Launcher.h"
 #include "saver/SaverControl.h"
+#include "saver/Wallpaper.h"
 #include "settings/Catalogue.h"
 #include "settings/SettingsFile.h"
 
@@ -44,8 +46,7 @@ void ReleaseConfigRun() {
 void ResumeWallpaperAfterConfig() {
   if (!app.resumeWallpaperAfterConfig || !app.saverName || !app.hostWindow || app.wallpaperProcess) return;
   app.resumeWallpaperAfterConfig = false;
-  HANDLE started = LaunchSaver(app.saverName.get(), SaverMode::Wallpaper, nullptr);
-  if (started) app.wallpaperProcess = started;
+  StartWallpaper();
 }
 
 void ResumeAfterConfig(HWND dialog) {
@@ -124,6 +125,7 @@ bool SwitchWallpaper(HWND dialog, const wchar_t* selection) {
       RedrawWindow(app.hostWindow, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     }
     if (!selection) {
+      CancelRecovery();
       // Cleared before the host goes, so its destruction starts no recovery.
       if (app.hostWindow) DestroyWindow(app.hostWindow);
       PostMessageW(app.progmanWindow, WM_SYSCOLORCHANGE, 0, 0);
@@ -141,8 +143,7 @@ bool SwitchWallpaper(HWND dialog, const wchar_t* selection) {
   StopSaver(TakeHandle(app.previewProcess), app.previewStatic);
   InvalidatePreview();
   ShowWindow(dialog, SW_HIDE);
-  HANDLE started = LaunchSaver(app.saverName.get(), SaverMode::Wallpaper, nullptr);
-  if (started) app.wallpaperProcess = started;
+  StartWallpaper();
   if (!DialogAlive(dialog)) return false;
   ShowWindow(dialog, SW_SHOW);
   NudgeInput();

@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <map>
 #include <sstream>
@@ -373,13 +374,13 @@ struct Scenario {
     if (verb == "start" || verb == "launch") {
       orvane = Launch(dir + L"\\Orvane.exe", L"", dir);
       if (verb == "start") Eventually([&] { return Main() != nullptr; }, "Orvane did not reach its main window", kLong);
-    } else if (verb == "wall") {  // a new start of that saver ("p": in preview mode) shows inside the host
+    } else if (verb == "wall") {  // a new start of that saver ("p": in preview mode) shows inside the host [within MS]
       const std::string mode = arg(2) == "p" ? "/p" : "/s";
       size_t& seen = wallpapers[arg(1) + mode];
       Eventually([&] {
         const std::vector<std::string> starts = Starts(arg(1), mode);
         return starts.size() > seen && HostedPid() && std::to_string(HostedPid()) == starts.back();
-      }, "no new " + mode + " start of " + arg(1) + " shows inside the host", kLong);
+      }, "no new " + mode + " start of " + arg(1) + " shows inside the host", w.size() > 3 ? DWORD(number(3)) : kLong);
       seen = Starts(arg(1), mode).size();
     } else if (verb == "starts") {
       if (!WaitFor([&] { return int(Starts(arg(1), arg(2)).size()) == number(3); }, kSettle)) {
@@ -498,9 +499,10 @@ struct Scenario {
     } else if (verb == "below") {
       Eventually([&] { return Host() && GetWindow(HWND(Shell(kShellIconView)), GW_HWNDNEXT) == Host(); },
                  "the host is not right below the icon view");
-    } else if (verb == "workarea") {
-      Expect(SendMessageTimeoutW(Main(), WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, SMTO_NORMAL, kLong, nullptr),
-             "Orvane did not answer a work-area change");
+    } else if (verb == "workarea") {  // "workarea 2": two at once, as the shell broadcasts them
+      auto send = [&] { return SendMessageTimeoutW(Main(), WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, SMTO_NORMAL, kLong, nullptr); };
+      std::future<LRESULT> other = arg(1) == "2" ? std::async(std::launch::async, send) : std::future<LRESULT>();
+      Expect(send() && (!other.valid() || other.get()), "Orvane did not answer a work-area change");
     } else if (verb == "display") {
       PostMessageW(Main(), WM_DISPLAYCHANGE, 32, 0);
     } else if (verb == "pump") {

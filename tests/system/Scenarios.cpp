@@ -53,6 +53,29 @@ const Row kRows[] = {
     {"stubborn-preview-and-config", L"--arranged", L"fxprevhang fxcfghang=A", nullptr,
      "start; dialog; select Fixture~Saver; starts fxprevhang /p 1; select Alt~Saver; savers 0 fxprevhang; "
      "starts fxcfghang /p 1; press config; starts fxcfghang /c: 1; pump 500; pick q; exits 15000"},
+    {"hung-saver-resize-exit", L"--arranged", L"fxhang", L"fxhang",
+     "keepicon; start; wall fxhang; pump 1000; responsive 1000; shell resize 1000 700; display; wall fxhang s 6500; "
+     "savers 1 fxhang; pump 1000; responsive 1000; pick q; exits 5000; savers 0"},
+    {"hung-saver-apply", L"--arranged", L"fxhang fxplain_b=N", L"fxhang",
+     "start; wall fxhang; dialog; pump 500; select fxplain_b; starts fxplain_b /p 1; responsive 1000; press ok; "
+     "wall fxplain_b s 5000; savers 0 fxhang; responsive 1000"},
+    {"exit-when-adopted-falls-back", L"--arranged", L"fxadopted", L"fxadopted",
+     "start; wall fxadopted; wall fxadopted p; nobox; starts fxadopted /s 1"},
+    {"crash-later-restarts", L"--arranged", L"fxcrashlater", L"fxcrashlater",
+     "start; wall fxcrashlater; wall fxcrashlater s 7500; nobox; wall fxcrashlater; wall fxcrashlater; box 壁紙化; "
+     "pump 3000; nobox; starts fxcrashlater /s 4; savers 0; running"},
+    {"crash-reports-once", L"--arranged", L"fxcrash", L"fxcrash",
+     "start; box 壁紙化; pump 3000; nobox; starts fxcrash /s 1; savers 0; running"},
+    {"work-area-twice", L"--arranged", L"fxplain", L"fxplain",
+     "start; wall fxplain; handles mark; shell resize 1000 700; workarea 2; wall fxplain; pump 2500; "
+     "starts fxplain /s 2; savers 1; handles 2"},
+    {"none-during-recovery", L"--arranged --ignore-052c", L"fxplain", L"fxplain",
+     "start; wall fxplain; shell destroy; shell later 1500; dialog; select <なし>; press ok; pump 4000; nohost; "
+     "dialog; select Fixture~Saver; press ok; wall fxplain; shell destroy; dialog; select <なし>; press ok; "
+     "pump 11000; running; nohost; savers 0; nobox"},
+    {"soak-saver-crashes", L"--arranged", L"fxcrashlater", L"fxcrashlater",
+     "start; wall fxcrashlater; handles mark; repeat 1; shell resize 1000 700; workarea; wall fxcrashlater; "
+     "wall fxcrashlater s 7500; shell resize 1280 1024; workarea; wall fxcrashlater; end; handles 12; nobox; savers 1"},
     {"soak-switch", L"--arranged", L"fxplain fxalt=A", L"fxplain",
      "start; wall fxplain; handles mark; repeat 3; dialog; select Alt~Saver; press ok; wall fxalt; nodialog; "
      "dialog; select Fixture~Saver; press ok; wall fxplain; nodialog; end; handles 12; savers 1; file fxplain"},

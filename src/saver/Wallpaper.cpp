@@ -1,0 +1,223 @@
+#include "saver/Wallpaper.h"
+
+#include <algorithm>
+
+#include "app/AppState.h"
+#include "app/ReportError.h"
+#include "saver/Adoption.h"
+#include "saver/Launcher.h"
+#include "saver/SaverControl.h"
+
+namespace {
+
+constexpr wchar_t kCannotWallpaper[] = L"スクリーン セーバーを壁紙化できません。";
+
+bool NeedsPreviewMode(const wchar_t* baseName) {
+  return std::any_of(app.previewModeSavers.begin(), app.previewModeSavers.end(),
+                     [&](const HeapString& name) { return lstrcmpW(name.get(), baseName) == 0; });
+}
+
+// From now on this saver runs as wallpaper in preview mode.
+void MarkPreviewMode(const wchar_t* baseName) {
+  if (!NeedsPreviewMode(baseName)) app.previewModeSavers.push_back(CopyString(baseName));
+}
+
+// Launches and stops handle sent messages while they wait, and a failed launch shows a message box:
+// nothing arriving meanwhile may start or stop the run inside them. Size checks and recovery retry by
+// themselves; reports are posted again once the outermost launch or stop is over.
+template <class Work>
+void AsBusy(Work&& work) {
+  const bool outer = app.wallpaperBusy;
+  app.wallpaperBusy = true;
+  work();
+  app.wallpaperBusy = outer;
+  if (outer) return;
+  for (const auto& [message, generation] : app.deferredReports) PostMessageW(app.mainWindow, message, generation, 0);
+  app.deferredReports.clear();
+}
+
+// Runs on the thread pool's wait thread; it only posts.
+VOID CALLBACK WallpaperEndedCallback(PVOID generation, BOOLEAN) {
+  PostMessageW(app.mainWindow, WMA_WALLPAPER_ENDED, reinterpret_cast<WPARAM>(generation), 0);
+}
+
+// Every launch, the preview-mode fallback included, has a generation of its own, so that a report
+// about an earlier one is known to be stale.
+void BeginLaunch(bool preview) {
+  ++app.wallpaperGeneration;
+  app.wallpaperIsPreview = preview;
+  app.saverWindows->clear();
+}
+
+// Waits for the saver's preview window inside the host. The saver's window creation sends the host
+// a notification, so sent messages are handled meanwhile; posted ones wait for the message loop.
+bool WaitForHostChild(HANDLE process, std::uint64_t launchDeadline) {
+  for (;;) {
+    MSG msg;
+    PeekMessageW(&msg, nullptr, WM_NULL, WM_NULL, PM_NOREMOVE);
+    if (app.hostWindow && GetWindow(app.hostWindow, GW_CHILD)) return true;
+    if (GetTickCount64() > launchDeadline || !StillRunning(process)) return false;
+    MsgWaitForMultipleObjects(1, &process, FALSE, 10, QS_SENDMESSAGE);
+  }
+}
+
+HANDLE LaunchInPreviewMode(const wchar_t* baseName) {
+  // Without a host (the shell took it) the recovery starts the saver again later.
+  if (!app.hostWindow) return nullptr;
+  BeginLaunch(true);
+  const std::uint64_t launchDeadline = GetTickCount64() + kLaunchDeadlineMs;
+  HANDLE process = LaunchSaver(baseName, SaverMode::Preview, app.hostWindow);
+  if (!process || WaitForHostChild(process, launchDeadline)) return process;
+  EndSaverProcess(process, 0);
+  if (app.hostWindow) ReportError(nullptr, kCannotWallpaper, 0);
+  return nullptr;
+}
+
+HANDLE LaunchAdopted(const wchar_t* baseName) {
+  BeginLaunch(false);
+  const std::uint64_t launchDeadline = GetTickCount64() + kLaunchDeadlineMs;
+  PROCESS_INFORMATION process{};
+  if (!StartSaverProcess(baseName, SaverMode::Wallpaper, nullptr, process)) return nullptr;
+  switch (AdoptSaverWindows(process, launchDeadline)) {
+    case AdoptionResult::Adopted:
+      CloseHandle(process.hThread);
+      return process.hProcess;
+    case AdoptionResult::WindowsLost:
+      MarkPreviewMode(baseName);
+      return LaunchInPreviewMode(baseName);
+    default:
+      // Without the host the recovery starts the saver again: nothing to report.
+      if (app.hostWindow) ReportError(nullptr, kCannotWallpaper, 0);
+      return nullptr;
+  }
+}
+
+// Starts the configured saver into the host and from then on waits for its process to end.
+void Launch() {
+  if (!app.saverName || !app.hostWindow || app.wallpaperProcess) return;
+  AsBusy([] {
+    const wchar_t* baseName = app.saverName.get();
+    HANDLE process = NeedsPreviewMode(baseName) ? LaunchInPreviewMode(baseName) : LaunchAdopted(baseName);
+    // Null after a failure whose message box may have started another saver (the dialog's OK): keep that one.
+    if (!process) return;
+    app.wallpaperProcess = process;
+    app.wallpaperStartTick = GetTickCount64();
+    RegisterWaitForSingleObject(&app.wallpaperWait, process, WallpaperEndedCallback,
+                                reinterpret_cast<PVOID>(static_cast<UINT_PTR>(app.wallpaperGeneration)), INFINITE,
+                                WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE);
+  });
+}
+
+// Hands the running saver's process over unwatched: from now on its end counts for nothing.
+HANDLE TakeRun() {
+  // Waits for a callback under way, so none posts after this.
+  if (app.wallpaperWait) UnregisterWaitEx(TakeHandle(app.wallpaperWait), INVALID_HANDLE_VALUE);
+  app.wallpaperStartTick = 0;
+  return TakeHandle(app.wallpaperProcess);
+}
+
+void ReleaseWallpaperWindows() {
+  for (const SaverWindowRecord& record : *app.saverWindows) {
+    // A saver that takes no messages would hold the UI thread in these calls; it is ended after the grace.
+    if (!Answers(record.hwnd)) continue;
+    ShowWindow(record.hwnd, SW_HIDE);
+    SetParent(record.hwnd, nullptr);
+    SetWindowKind(record.hwnd, WS_POPUP);
+  }
+  if (app.saverWindows->empty()) return;
+  // What a full-screen saver takes as the user coming back.
+  HWND first = app.saverWindows->front().hwnd;
+  PostMessageW(first, WM_KEYDOWN, 0, 0);
+  PostMessageW(first, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+  PostMessageW(first, WM_LBUTTONUP, 0, 0);
+}
+
+// A saver that closed when it was taken over gets one more chance, drawing into the host in preview mode.
+void FallBackToPreviewMode() {
+  MarkPreviewMode(app.saverName.get());
+  Launch();
+}
+
+// True for a report to leave alone: one about a replaced or deliberately stopped run, or one that
+// arrived during a launch or stop, which is looked at again after it.
+bool SetAside(UINT message, WPARAM generation) {
+  if (app.wallpaperBusy) {
+    app.deferredReports.emplace_back(message, generation);
+    return true;
+  }
+  return generation != app.wallpaperGeneration || !app.wallpaperProcess;
+}
+
+}  // namespace
+
+void StartWallpaper() {
+  // A start by choice, not after an end: the saver's earlier restarts no longer count.
+  app.wallpaperRestarts = {};
+  Launch();
+}
+
+void StopWallpaper() {
+  if (!app.wallpaperProcess) return;
+  AsBusy([] {
+    HANDLE process = TakeRun();
+    if (app.wallpaperIsPreview) {
+      StopSaver(process, app.hostWindow);
+    } else {
+      ReleaseWallpaperWindows();
+      StopSaver(process, nullptr);
+    }
+  });
+}
+
+void RestartWallpaper() {
+  AsBusy([] {
+    bool previewStopped = false;
+    if (app.settingsDialog && app.previewProcess && app.dialogSelection &&
+        lstrcmpW(app.dialogSelection, app.saverName.get()) == 0) {
+      StopSaver(TakeHandle(app.previewProcess), app.previewStatic);
+      InvalidateRect(app.previewStatic, nullptr, FALSE);
+      previewStopped = true;
+    }
+    StartWallpaper();
+    // The dialog may have closed, or opened anew, inside a failed launch's message box.
+    if (previewStopped && app.settingsDialog && !app.previewProcess && app.saverName) {
+      app.previewProcess = LaunchSaver(app.saverName.get(), SaverMode::Preview, app.previewStatic);
+    }
+  });
+}
+
+void EndWallpaperWithHost() {
+  if (app.wallpaperProcess) EndSaverProcess(TakeRun(), 0);
+}
+
+bool IsWallpaperWindow(HWND hwnd) {
+  if (app.wallpaperIsPreview) return GetParent(hwnd) == app.hostWindow;
+  return std::any_of(app.saverWindows->begin(), app.saverWindows->end(),
+                     [&](const SaverWindowRecord& record) { return record.hwnd == hwnd; });
+}
+
+void OnWallpaperFailed(WPARAM generation) {
+  if (SetAside(WMA_WALLPAPER_FAILED, generation)) return;
+  EndSaverProcess(TakeRun(), 0);
+  if (!app.wallpaperIsPreview) {
+    FallBackToPreviewMode();
+    return;
+  }
+  ReportError(nullptr, kCannotWallpaper, 0);
+}
+
+void OnWallpaperEnded(WPARAM generation) {
+  if (SetAside(WMA_WALLPAPER_ENDED, generation)) return;
+  const std::uint64_t now = GetTickCount64();
+  const bool early = IsEarlyEnd(now, app.wallpaperStartTick);
+  CloseHandle(TakeRun());
+  if (early && !app.wallpaperIsPreview) {
+    FallBackToPreviewMode();
+  } else if (RestartAllowed(app.wallpaperRestarts, now)) {
+    RecordRestart(app.wallpaperRestarts, now);
+    Launch();
+  } else {
+    // Given up: the host stays empty until the next start by choice, size change or recovery.
+    ReportError(nullptr, kCannotWallpaper, 0);
+  }
+}

@@ -1,0 +1,20 @@
+// The wallpaper run: the configured saver in the host, its process watch, and what follows when it
+// fails or ends. The only code that starts, stops and restarts it; window procedures call these.
+#pragma once
+#include <windows.h>
+
+// Starts the configured saver in the host, unless one runs there already.
+void StartWallpaper();
+// Stops the wallpaper saver in whichever way it runs (adopted windows, or preview mode in the host).
+void StopWallpaper();
+// Starts the configured saver again in the (new or resized) host, and with it a preview of the same
+// saver in an open settings dialog.
+void RestartWallpaper();
+// The host went with the shell's layer: the saver is ended at once.
+void EndWallpaperWithHost();
+// One of the saver's own windows in the host, not a passing descendant of one.
+bool IsWallpaperWindow(HWND hwnd);
+// WMA_WALLPAPER_FAILED: a window of the saver died soon after its start.
+void OnWallpaperFailed(WPARAM generation);
+// WMA_WALLPAPER_ENDED: the saver's process ended without being asked.
+void OnWallpaperEnded(WPARAM generation);
