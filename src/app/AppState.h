@@ -71,6 +71,17 @@ struct AppState {
   bool wallpaperIsPreview = false;
   // Savers that closed when adopted; for the rest of the run they go straight to preview mode.
   std::vector<HeapString> previewModeSavers;
+  // The saver's threads, suspended while nobody can see the wallpaper (thread id, handle); empty while it runs.
+  std::vector<std::pair<DWORD, HANDLE>> pausedThreads;
+  // What the last look at the desktop found, so most looks need only a few windows.
+  std::vector<HWND> coveringWindows;
+  HWND lookedForeground = nullptr;
+  std::uint64_t nextFullLook = 0;
+  bool sessionLocked = false;
+  bool displayOff = false;
+  // A size check that came while paused; done when the wallpaper can be seen again.
+  bool sizeCheckPending = false;
+  HPOWERNOTIFY displayNotification = nullptr;
   // Restarts after the saver ended by itself.
   RestartHistory wallpaperRestarts{};
   // What the saver files gave when they were read, so the dialog opens fast after its first opening.

@@ -1,7 +1,10 @@
 #include "app/MainWindow.h"
 
+#include <wtsapi32.h>
+
 #include "app/AppState.h"
 #include "app/ReportError.h"
+#include "app/Startup.h"
 #include "desktop/DesktopHost.h"
 #include "desktop/Resize.h"
 #include "resource.h"
@@ -13,6 +16,7 @@ namespace {
 constexpr UINT kMenuFlags = TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON;
 
 void OnMainDestroy() {
+  StopWatchingSessionAndDisplay();
   StopWallpaper();
   app.mainWindow = nullptr;
   PostQuitMessage(0);
@@ -67,6 +71,32 @@ void OnTrayCallback(LPARAM lParam) {
   }
 }
 
+// Locked or disconnected: nobody sees this session's desktop.
+void OnSessionChange(WPARAM event) {
+  switch (event) {
+    case WTS_SESSION_LOCK:
+    case WTS_CONSOLE_DISCONNECT:
+    case WTS_REMOTE_DISCONNECT:
+      app.sessionLocked = true;
+      break;
+    case WTS_SESSION_UNLOCK:
+    case WTS_CONSOLE_CONNECT:
+    case WTS_REMOTE_CONNECT:
+      app.sessionLocked = false;
+      break;
+    default:
+      return;
+  }
+  UpdateWallpaperPause();
+}
+
+// Both display settings carry a DWORD: 0 off, 1 on, 2 dimmed (still seen).
+void OnDisplayState(const POWERBROADCAST_SETTING* setting) {
+  if (!setting || setting->DataLength < sizeof(DWORD)) return;
+  app.displayOff = *reinterpret_cast<const DWORD*>(setting->Data) == 0;
+  UpdateWallpaperPause();
+}
+
 }  // namespace
 
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -85,8 +115,18 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         ScheduleSizeChecks();
         return DefWindowProcW(hwnd, message, wParam, lParam);
       case WM_TIMER:
-        OnMainTimer(wParam);
+        if (wParam == kVisibilityTimer) {
+          UpdateWallpaperPause();
+        } else {
+          OnMainTimer(wParam);
+        }
         return 0;
+      case WM_WTSSESSION_CHANGE:
+        OnSessionChange(wParam);
+        return 0;
+      case WM_POWERBROADCAST:
+        if (wParam == PBT_POWERSETTINGCHANGE) OnDisplayState(reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam));
+        return TRUE;
       case WMA_TRAY_CALLBACK:
         OnTrayCallback(lParam);
         return 0;

@@ -1,5 +1,7 @@
 #include "app/Startup.h"
 
+#include <wtsapi32.h>
+
 #include <cwchar>
 
 #include "app/AppState.h"
@@ -18,6 +20,32 @@ constexpr DWORD kModulePathGrowth = 64;
 constexpr wchar_t kSettingsFileName[] = L"TAVO.dat";
 // A busy or hung first instance must not hold the second one.
 constexpr UINT kActivateTimeoutMs = 5000;
+
+// The display's power state: GUID_CONSOLE_DISPLAY_STATE from Windows 8 on, GUID_MONITOR_POWER_ON before.
+constexpr GUID kConsoleDisplayState = {0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}};
+constexpr GUID kMonitorPowerOn = {0x02731015, 0x4510, 0x4526, {0x99, 0xe6, 0xe5, 0xa1, 0x7e, 0xbd, 0x1a, 0xea}};
+
+// wtsapi32 is looked up rather than imported, so the exe's imports stay what every Windows has loaded.
+template <class Function>
+Function SessionFunction(const char* name) {
+  HMODULE wtsapi = LoadLibraryW(L"wtsapi32.dll");
+  return wtsapi ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(wtsapi, name))) : nullptr;
+}
+
+// Lock, disconnect and display-off reach the main window, so the wallpaper can pause while nobody sees it.
+// Without them the wallpaper only pauses when covered.
+void WatchSessionAndDisplay() {
+  if (auto registerSession = SessionFunction<BOOL(WINAPI*)(HWND, DWORD)>("WTSRegisterSessionNotification")) {
+    registerSession(app.mainWindow, NOTIFY_FOR_THIS_SESSION);
+  }
+  app.displayNotification = RegisterPowerSettingNotification(app.mainWindow, &kConsoleDisplayState,
+                                                             DEVICE_NOTIFY_WINDOW_HANDLE);
+  if (!app.displayNotification) {
+    app.displayNotification =
+        RegisterPowerSettingNotification(app.mainWindow, &kMonitorPowerOn, DEVICE_NOTIFY_WINDOW_HANDLE);
+  }
+}
+
 
 bool Fail(const wchar_t* message, DWORD error) {
   ReportError(nullptr, message, error);
@@ -84,6 +112,13 @@ bool AddTrayIcon() {
 
 }  // namespace
 
+void StopWatchingSessionAndDisplay() {
+  if (app.displayNotification) UnregisterPowerSettingNotification(app.displayNotification);
+  app.displayNotification = nullptr;
+  if (!app.mainWindow) return;
+  if (auto unregister = SessionFunction<BOOL(WINAPI*)(HWND)>("WTSUnRegisterSessionNotification")) unregister(app.mainWindow);
+}
+
 bool Initialize() {
   app.appIcon = static_cast<HICON>(
       LoadImageW(app.instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
@@ -96,6 +131,7 @@ bool Initialize() {
   app.mainWindow = CreateWindowExW(0, MAKEINTATOM(app.mainClassAtom), nullptr, WS_POPUP | WS_DISABLED, 0, 0, 0, 0,
                                    nullptr, nullptr, app.instance, nullptr);
   if (!app.mainWindow) return Fail(L"メイン ウィンドウを作成できません。", GetLastError());
+  WatchSessionAndDisplay();
   app.hostClassAtom = RegisterWindowClass(HostWndProc, kHostClassName, LoadCursorW(nullptr, IDC_ARROW),
                                           static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   if (!app.hostClassAtom) return Fail(L"親ウィンドウのウィンドウ クラスを登録できません。", GetLastError());

@@ -40,6 +40,11 @@ void SyncHostSize() {
     SetTimer(app.mainWindow, kSizeCheckTimer2, kRetryWhileRestartingMs, nullptr);
     return;
   }
+  // A restart now would show the saver over a full-screen program: once the desktop can be seen.
+  if (WallpaperPaused()) {
+    app.sizeCheckPending = true;
+    return;
+  }
   RECT layer{};
   GetClientRect(app.desktopLayer, &layer);
   if (layer.right == app.hostWidth && layer.bottom == app.hostHeight) return;

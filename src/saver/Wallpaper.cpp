@@ -4,6 +4,8 @@
 
 #include "app/AppState.h"
 #include "app/ReportError.h"
+#include "desktop/Resize.h"
+#include "desktop/Visibility.h"
 #include "saver/Adoption.h"
 #include "saver/Launcher.h"
 #include "saver/SaverControl.h"
@@ -39,6 +41,26 @@ void AsBusy(Work&& work) {
 // Runs on the thread pool's wait thread; it only posts.
 VOID CALLBACK WallpaperEndedCallback(PVOID generation, BOOLEAN) {
   PostMessageW(app.mainWindow, WMA_WALLPAPER_ENDED, reinterpret_cast<WPARAM>(generation), 0);
+}
+
+// The windows a saver shows on other monitors than its own: the host is as large as the whole layer, so
+// outside the saver's windows the shell's own wallpaper must show through.
+void ShowOnlySaverArea() {
+  if (app.wallpaperIsPreview) {
+    SetWindowRgn(app.hostWindow, nullptr, TRUE);
+    return;
+  }
+  HRGN area = CreateRectRgn(0, 0, 0, 0);
+  for (const SaverWindowRecord& record : *app.saverWindows) {
+    RECT rect{};
+    GetWindowRect(record.hwnd, &rect);
+    MapWindowPoints(nullptr, app.hostWindow, reinterpret_cast<POINT*>(&rect), 2);
+    HRGN window = CreateRectRgnIndirect(&rect);
+    CombineRgn(area, area, window, RGN_OR);
+    DeleteObject(window);
+  }
+  // The system owns the region from here on.
+  if (!SetWindowRgn(app.hostWindow, area, TRUE)) DeleteObject(area);
 }
 
 // Every launch, the preview-mode fallback included, has a generation of its own, so that a report
@@ -102,6 +124,8 @@ void Launch() {
     if (!process) return;
     app.wallpaperProcess = process;
     app.wallpaperStartTick = GetTickCount64();
+    ShowOnlySaverArea();
+    SetTimer(app.mainWindow, kVisibilityTimer, kVisibilityIntervalMs, nullptr);
     RegisterWaitForSingleObject(&app.wallpaperWait, process, WallpaperEndedCallback,
                                 reinterpret_cast<PVOID>(static_cast<UINT_PTR>(app.wallpaperGeneration)), INFINITE,
                                 WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE);
@@ -110,6 +134,9 @@ void Launch() {
 
 // Hands the running saver's process over unwatched: from now on its end counts for nothing.
 HANDLE TakeRun() {
+  // A saver is always stopped running: it ends on its quit input, and no thread stays suspended.
+  KillTimer(app.mainWindow, kVisibilityTimer);
+  ResumeProcessThreads(app.pausedThreads);
   // Waits for a callback under way, so none posts after this.
   if (app.wallpaperWait) UnregisterWaitEx(TakeHandle(app.wallpaperWait), INVALID_HANDLE_VALUE);
   app.wallpaperStartTick = 0;
@@ -219,5 +246,42 @@ void OnWallpaperEnded(WPARAM generation) {
   } else {
     // Given up: the host stays empty until the next start by choice, size change or recovery.
     ReportError(nullptr, kCannotWallpaper, 0);
+  }
+}
+
+bool WallpaperPaused() { return !app.pausedThreads.empty(); }
+
+void UpdateWallpaperPause() {
+  if (!app.wallpaperProcess || app.wallpaperBusy) return;
+  std::vector<HWND> windows;
+  if (app.wallpaperIsPreview) {
+    windows.push_back(app.hostWindow);
+  } else {
+    for (const SaverWindowRecord& record : *app.saverWindows) windows.push_back(record.hwnd);
+  }
+  // Looking at every window twice a second would cost more than the pause saves under some systems. The
+  // windows that hid the wallpaper and the foreground one are looked at each time; all of them when the
+  // foreground changed, and every few seconds for a window maximized behind it.
+  const HWND foreground = GetForegroundWindow();
+  const std::uint64_t now = GetTickCount64();
+  const bool lookAtAll = foreground != app.lookedForeground || now >= app.nextFullLook;
+  std::vector<HWND> candidates = app.coveringWindows;
+  candidates.push_back(foreground);
+  const Coverage coverage = LookAtCoverage(GetProcessId(app.wallpaperProcess), windows, lookAtAll ? nullptr : &candidates);
+  if (lookAtAll) {
+    app.lookedForeground = foreground;
+    app.nextFullLook = now + kFullLookMs;
+  }
+  app.coveringWindows = coverage.covering;
+  const DWORD saver = GetProcessId(app.wallpaperProcess);
+  if (WallpaperUnseen(app.sessionLocked, app.displayOff, coverage.monitors, coverage.monitorsHidden)) {
+    if (!WallpaperPaused()) SuspendProcessThreads(saver, app.pausedThreads);
+    return;
+  }
+  if (!WallpaperPaused()) return;
+  ResumeProcessThreads(app.pausedThreads);
+  if (app.sizeCheckPending) {
+    app.sizeCheckPending = false;
+    SyncHostSize();
   }
 }

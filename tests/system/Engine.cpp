@@ -4,6 +4,7 @@
 #include <psapi.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
+#include <wtsapi32.h>
 
 #include <fstream>
 #include <functional>
@@ -200,6 +201,7 @@ struct Scenario {
   unsigned handleMark = 0;
   unsigned long long markUs = 0;
   std::map<std::string, size_t> wallpapers;  // wallpaper starts seen, per saver and mode
+  HWND cover = nullptr;
 
   Scenario(const Row& row) : dir(TempDir(L"run")), logDir(TempDir(L"log")) {
     SetEnvironmentVariableW(kFixtureEnvLog, logDir.c_str());
@@ -231,6 +233,7 @@ struct Scenario {
       }
     }
     End(orvane), End(spawned), KillSavers();
+    DestroyWindow(cover);
     SendMessageTimeoutW(FindWindowW(kShellControlClass, nullptr), WM_CLOSE, 0, 0, SMTO_NORMAL, 2000, nullptr);
     if (shell.hProcess) WaitForSingleObject(shell.hProcess, 5000);
     End(shell);
@@ -321,6 +324,12 @@ struct Scenario {
     return 0;
   }
 
+  std::wstring Heartbeat() const {
+    wchar_t text[32] = L"";
+    for (HWND child : Children(Host())) InternalGetWindowText(child, text, 32);
+    return text;
+  }
+
   DWORD HostedPid() const {
     for (HWND child : Children(Host())) {
       if (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) return PidOf(child);
@@ -388,11 +397,11 @@ struct Scenario {
       }
     } else if (verb == "savers") {
       Eventually([&] { return int(SaverPids(Widen(arg(2))).size()) == number(1); }, "other saver processes run");
-    } else if (verb == "exited") {  // the first wallpaper saver of that name ended on its own, for that reason
+    } else if (verb == "exited") {  // the latest wallpaper saver of that name ended on its own, for that reason
       Eventually([&] {
         const std::vector<std::string> starts = Starts(arg(1), "/s");
         for (const Words& line : Log(arg(1))) {
-          if (!starts.empty() && line == Words{starts[0], "exit", arg(2)}) return true;
+          if (!starts.empty() && line == Words{starts.back(), "exit", arg(2)}) return true;
         }
         return false;
       }, "the wallpaper saver did not end on its own (ended by force?)");
@@ -542,6 +551,38 @@ struct Scenario {
     } else if (verb == "firstshown") {  // the spawned saver's first window, in ms since the mark
       Eventually([&] { return Log(arg(1)).size() > 1; }, "the reference saver showed nothing", kLong);
       Figure(arg(2), double(std::stoull(Log(arg(1))[1][2]) - markUs) / 1000);
+    } else if (verb == "cover") {  // a window of this program: max, small, hidden, overlay; "restore" un-maximizes
+      if (arg(1) == "restore") return (void)ShowWindow(cover, SW_RESTORE);
+      DestroyWindow(cover);
+      const DWORD style = WS_POPUP | (arg(1) == "hidden" ? 0 : WS_VISIBLE) | (arg(1) == "small" ? 0 : WS_MAXIMIZE);
+      cover = CreateWindowExW(arg(1) == "overlay" ? WS_EX_LAYERED | WS_EX_TRANSPARENT : 0, L"STATIC", L"", style, 0, 0,
+                              200, 200, nullptr, nullptr, nullptr, nullptr);
+    } else if (verb == "beat") {  // the hosted saver's heartbeat goes on (1) or stands (0) within 1.5 s
+      Eventually([&] {
+        const std::wstring before = Heartbeat();
+        WaitFor([] { return false; }, 300);
+        return (Heartbeat() != before) == (number(1) == 1);
+      }, number(1) ? "the saver's heartbeat does not go on" : "the saver's heartbeat does not stop", 1500);
+    } else if (verb == "uncover") {  // benchmarks: from the cover's restore to the saver's next frame
+      const std::wstring before = Heartbeat();
+      markUs = Microseconds();
+      ShowWindow(cover, SW_RESTORE);
+      Eventually([&] { return Heartbeat() != before; }, "the saver did not draw again", kLong);
+      Figure(arg(1), double(Microseconds() - markUs) / 1000);
+    } else if (verb == "session") {
+      SendMessageW(Main(), WM_WTSSESSION_CHANGE, arg(1) == "lock" ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK, 0);
+    } else if (verb == "power") {  // the display's state, as the system tells it: the record lives in Orvane's memory
+      struct { GUID guid; DWORD length, state; } setting{{0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}},
+                                                         sizeof(DWORD), DWORD(number(1))};
+      void* remote = VirtualAllocEx(orvane.hProcess, nullptr, sizeof(setting), MEM_COMMIT, PAGE_READWRITE);
+      WriteProcessMemory(orvane.hProcess, remote, &setting, sizeof(setting), nullptr);
+      SendMessageW(Main(), WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, LPARAM(remote));
+    } else if (verb == "region") {
+      HRGN region = CreateRectRgn(0, 0, 0, 0);
+      RECT box{};
+      Expect(GetWindowRgn(Host(), region) != ERROR && GetRgnBox(region, &box) && box.right == number(1) &&
+             box.bottom == number(2), "the host does not show just the saver's " + arg(1) + "x" + arg(2));
+      DeleteObject(region);
     } else if (verb == "keepicon") {  // Wine's tray blocks about 2 s when its last icon goes: a desktop always has one
       NOTIFYICONDATAW icon{sizeof(icon), CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr), 1};
       Shell_NotifyIconW(NIM_ADD, &icon);

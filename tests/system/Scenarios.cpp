@@ -73,6 +73,14 @@ const Row kRows[] = {
      "start; wall fxplain; shell destroy; shell later 1500; dialog; select <なし>; press ok; pump 4000; nohost; "
      "dialog; select Fixture~Saver; press ok; wall fxplain; shell destroy; dialog; select <なし>; press ok; "
      "pump 11000; running; nohost; savers 0; nobox"},
+    {"pause-while-unseen", L"--arranged", L"fxplain fxalt=A", L"fxplain",
+     "start; wall fxplain; beat 1; cover small; pump 700; beat 1; cover overlay; pump 700; beat 1; cover hidden; "
+     "pump 700; beat 1; cover max; beat 0; cover restore; beat 1; session lock; beat 0; session unlock; beat 1; "
+     "power 0; beat 0; power 1; beat 1; cover max; beat 0; shell resize 1000 700; workarea; pump 1000; "
+     "starts fxplain /s 1; cover restore; wall fxplain; cover max; beat 0; dialog; select Alt~Saver; press ok; "
+     "wall fxalt; exited fxplain key; cover max; beat 0; pick q; exits; exited fxalt key; savers 0"},
+    {"other-monitor-keeps-wallpaper", L"--arranged --size 2560x1024", L"fxplain", L"fxplain",
+     "start; wall fxplain; region 1280 1024; adopted"},
     {"soak-saver-crashes", L"--arranged", L"fxcrashlater", L"fxcrashlater",
      "start; wall fxcrashlater; handles mark; repeat 1; shell resize 1000 700; workarea; wall fxcrashlater; "
      "wall fxcrashlater s 7500; shell resize 1280 1024; workarea; wall fxcrashlater; end; handles 12; nobox; savers 1"},
@@ -95,6 +103,10 @@ const Row kRows[] = {
     {"perf-idle", L"--arranged", L"fxplain fxnowin", L"fxplain",
      "spawn fxnowin /s; start; wall fxplain; pump 3000; usage idle-start fxnowin; pump 60000; usage idle-end fxnowin; "
      "memory"},
+    {"perf-pause", L"--arranged", L"fxplain fxnowin", L"fxplain",
+     "spawn fxnowin /s; start; wall fxplain; pump 2000; usage shown fxplain.scr; pump 30000; usage shown-end fxplain.scr; "
+     "cover max; beat 0; usage covered fxnowin; usage saver-covered fxplain.scr; pump 30000; usage covered-end fxnowin; "
+     "usage saver-covered-end fxplain.scr; uncover uncover-to-frame"},
 };
 
 }  // namespace

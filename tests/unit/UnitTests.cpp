@@ -8,6 +8,8 @@
 #include "Check.h"
 #include "app/ReportError.h"
 #include "desktop/DesktopHost.h"
+#include "desktop/Visibility.h"
+#include "saver/RunRules.h"
 #include "resource.h"
 #include "saver/Adoption.h"
 #include "saver/Launcher.h"
@@ -124,6 +126,26 @@ void Timing() {
           row.now - row.start, row.start, row.early ? "is not" : "counts as");
   for (const auto& [x, step] : {std::pair{-5, 32}, {0, 32}, {31, 32}, {32, -32}, {1000, -32}})
     CHECK(NudgeDirection(x) == step, "a cursor at x=%d is nudged by %d, not %d", x, NudgeDirection(x), step);
+  CHECK(IsEarlyEnd(late + 2999, late) && !IsEarlyEnd(late + 3000, late), "an end 3 s after the start is early");
+  RestartHistory restarts{};
+  const std::uint64_t minute = 60000, window = 10 * minute;
+  for (std::uint64_t at : {minute, 2 * minute, 3 * minute}) RecordRestart(restarts, at);
+  CHECK(!RestartAllowed(restarts, 4 * minute) && RestartAllowed(restarts, minute + window),
+        "a fourth restart within 10 minutes of the first is allowed, or one after them is not");
+}
+
+void Visibility() {
+  const RECT screen{0, 0, 1280, 1024};
+  const struct { RECT window; bool maximized, on, hides; } rows[] = {{{0, 0, 1280, 1024}, false, true, true},
+      {{-8, -8, 1288, 1032}, false, true, true}, {{0, 0, 1280, 984}, true, true, true},
+      {{0, 0, 1280, 984}, false, true, false}, {{0, 0, 1280, 1024}, true, false, false}};
+  for (const auto& row : rows)
+    CHECK(HidesMonitor(row.window, row.maximized, row.on, screen) == row.hides, "a window (%ld,%ld)-(%ld,%ld)%s %s",
+          row.window.left, row.window.top, row.window.right, row.window.bottom, row.maximized ? " maximized" : "",
+          row.hides ? "does not hide its monitor" : "hides a monitor it does not fill");
+  CHECK(WallpaperUnseen(true, false, 1, 0) && WallpaperUnseen(false, true, 0, 0) && WallpaperUnseen(false, false, 2, 2) &&
+        !WallpaperUnseen(false, false, 2, 1) && !WallpaperUnseen(false, false, 0, 0),
+        "pausing does not follow lock, display off and every monitor hidden");
 }
 
 void Errors() {
@@ -134,6 +156,9 @@ void Errors() {
   CHECK(boxes.size() == 1 && boxes[0].text == L"msg" && boxes[0].caption == L"Orvane" && boxes[0].type == MB_OK &&
             boxes[0].owner == HWND(0x1234),
         "an error without a code is not one OK box 'msg' captioned Orvane for its owner");
+  boxes.clear();
+  ReportError(nullptr, L"msg", ERROR_BAD_EXE_FORMAT);
+  CHECK(boxes.size() == 1 && boxes[0].text.size() > 4, "a system text with inserts (error 193) was dropped");
 }
 
 void Catalogue() {
@@ -198,7 +223,7 @@ int main() {
   fs::remove_all(temp = fs::temp_directory_path() / L"orvane-unit", error);
   fs::create_directories(temp, error);
   for (const auto& [name, run] : {std::pair{"command lines", CommandLines}, {"settings codec", Codec},
-                                  {"settings load", Load}, {"settings save", Save}, {"timing", Timing},
+                                  {"settings load", Load}, {"settings save", Save}, {"timing", Timing}, {"visibility", Visibility},
                                   {"error text", Errors}, {"saver list", Catalogue}, {"resources", Resources}}) {
     const int before = checkFailures;
     run();

@@ -1,0 +1,134 @@
+#include "desktop/Visibility.h"
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr DWORD kDwmCloaked = 14;  // DWMWA_CLOAKED, Windows 8 and later
+
+using DwmGetWindowAttributeFunction = HRESULT(WINAPI*)(HWND, DWORD, PVOID, DWORD);
+
+struct Monitor {
+  HMONITOR handle;
+  RECT rect;
+  bool hidden;
+};
+
+struct Search {
+  DWORD saverProcess;
+  std::vector<Monitor> monitors;
+  std::vector<HWND> covering;
+};
+
+bool Cloaked(HWND hwnd) {
+  // Looked up at run time: Vista has no cloaking and older dwmapi builds no such attribute.
+  static const auto dwmGetWindowAttribute = reinterpret_cast<DwmGetWindowAttributeFunction>(reinterpret_cast<void*>(
+      GetProcAddress(LoadLibraryW(L"dwmapi.dll"), "DwmGetWindowAttribute")));
+  DWORD cloaked = 0;
+  return dwmGetWindowAttribute && SUCCEEDED(dwmGetWindowAttribute(hwnd, kDwmCloaked, &cloaked, sizeof(cloaked))) &&
+         cloaked != 0;
+}
+
+bool FullyTransparent(HWND hwnd, LONG exStyle) {
+  BYTE alpha = 255;
+  DWORD flags = 0;
+  return (exStyle & WS_EX_LAYERED) && GetLayeredWindowAttributes(hwnd, nullptr, &alpha, &flags) &&
+         (flags & LWA_ALPHA) && alpha == 0;
+}
+
+bool ShellDesktopWindow(HWND hwnd) {
+  wchar_t name[16] = L"";
+  GetClassNameW(hwnd, name, 16);
+  return lstrcmpW(name, L"Progman") == 0 || lstrcmpW(name, L"WorkerW") == 0;
+}
+
+BOOL CALLBACK CheckWindow(HWND hwnd, LPARAM lParam) {
+  auto& search = *reinterpret_cast<Search*>(lParam);
+  // Runs twice a second: the cheap tests that rule out most windows go first.
+  RECT rect{};
+  if (!IsWindowVisible(hwnd) || IsIconic(hwnd) || !GetWindowRect(hwnd, &rect)) return TRUE;
+  const bool maximized = IsZoomed(hwnd) != FALSE;
+  bool mayHide = false;
+  for (const Monitor& monitor : search.monitors) mayHide |= !monitor.hidden && HidesMonitor(rect, maximized, true, monitor.rect);
+  if (!mayHide) return TRUE;
+  DWORD process = 0;
+  GetWindowThreadProcessId(hwnd, &process);
+  const LONG exStyle = GetWindowLongW(hwnd, GWL_EXSTYLE);
+  if (process == GetCurrentProcessId() || process == search.saverProcess ||
+      (exStyle & (WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW)) || FullyTransparent(hwnd, exStyle) ||
+      ShellDesktopWindow(hwnd) || Cloaked(hwnd)) {
+    return TRUE;
+  }
+  // A maximized window hides only the monitor it is maximized on.
+  const HMONITOR on = maximized ? MonitorFromWindow(hwnd, MONITOR_DEFAULTTONULL) : nullptr;
+  bool hides = false;
+  for (Monitor& monitor : search.monitors) {
+    if (monitor.hidden || !HidesMonitor(rect, maximized, !maximized || on == monitor.handle, monitor.rect)) continue;
+    monitor.hidden = hides = true;
+  }
+  if (hides) search.covering.push_back(hwnd);
+  return TRUE;
+}
+
+BOOL CALLBACK AddMonitor(HMONITOR handle, HDC, LPRECT rect, LPARAM lParam) {
+  auto& monitors = *reinterpret_cast<std::vector<Monitor>*>(lParam);
+  for (const Monitor& monitor : monitors) {
+    if (monitor.handle == handle) return TRUE;
+  }
+  monitors.push_back({handle, *rect, false});
+  return TRUE;
+}
+
+}  // namespace
+
+Coverage LookAtCoverage(DWORD saverProcess, const std::vector<HWND>& saverWindows, const std::vector<HWND>* only) {
+  Search search{saverProcess, {}, {}};
+  for (HWND window : saverWindows) {
+    RECT rect{};
+    if (GetWindowRect(window, &rect)) EnumDisplayMonitors(nullptr, &rect, AddMonitor, reinterpret_cast<LPARAM>(&search.monitors));
+  }
+  if (!only) {
+    EnumWindows(CheckWindow, reinterpret_cast<LPARAM>(&search));
+  } else {
+    for (HWND window : *only) {
+      if (IsWindow(window)) CheckWindow(window, reinterpret_cast<LPARAM>(&search));
+    }
+  }
+  Coverage coverage{search.monitors.size(), 0, std::move(search.covering)};
+  for (const Monitor& monitor : search.monitors) coverage.monitorsHidden += monitor.hidden;
+  return coverage;
+}
+
+void SuspendProcessThreads(DWORD processId, std::vector<std::pair<DWORD, HANDLE>>& suspended) {
+  // A thread started by one not yet suspended can be missing from a snapshot: look until none is new.
+  for (std::size_t before = SIZE_MAX; before != suspended.size();) {
+    before = suspended.size();
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+      if (entry.th32OwnerProcessID != processId ||
+          std::any_of(suspended.begin(), suspended.end(), [&](const auto& known) { return known.first == entry.th32ThreadID; })) {
+        continue;
+      }
+      HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+      if (thread && SuspendThread(thread) != static_cast<DWORD>(-1)) {
+        suspended.push_back({entry.th32ThreadID, thread});
+      } else if (thread) {
+        CloseHandle(thread);
+      }
+    }
+    CloseHandle(snapshot);
+  }
+}
+
+void ResumeProcessThreads(std::vector<std::pair<DWORD, HANDLE>>& suspended) {
+  for (const auto& [id, thread] : suspended) {
+    ResumeThread(thread);
+    CloseHandle(thread);
+  }
+  suspended.clear();
+}
