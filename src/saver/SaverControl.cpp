@@ -39,4 +39,14 @@ void StopSaver(HANDLE process, HWND parentWindow) {
   if (process) EndSaverProcess(process, grace);
 }
 
+std::uint64_t AskPreviewToClose(HWND parentWindow) {
+  if (HWND child = GetWindow(parentWindow, GW_CHILD)) PostMessageW(child, WM_CLOSE, 0, 0);
+  return GetTickCount64();
+}
+
+void StopAskedPreview(HANDLE process, std::uint64_t askedTick) {
+  const std::uint64_t waited = GetTickCount64() - askedTick;
+  if (process) EndSaverProcess(process, waited < kStopGraceMs ? static_cast<DWORD>(kStopGraceMs - waited) : 0);
+}
+
 bool Answers(HWND hwnd) { return SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kAnswerMs, nullptr) != 0; }

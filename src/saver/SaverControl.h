@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
+
 // What a saver gets to end by itself once asked, before it is ended by force.
 constexpr DWORD kStopGraceMs = 3000;
 
@@ -14,6 +16,11 @@ void EndSaverProcess(HANDLE process, DWORD graceMs);
 // preview area (or the host) whose child window is asked to close first; null for an adopted wallpaper
 // saver whose windows have been released. With a parent window the process may be null.
 void StopSaver(HANDLE process, HWND parentWindow);
+// The first half of stopping a preview without waiting: its window is asked to close, so that it ends
+// while something else is stopped. Returns when it was asked, for StopAskedPreview.
+std::uint64_t AskPreviewToClose(HWND parentWindow);
+// The second half: the preview's grace counts from when it was asked.
+void StopAskedPreview(HANDLE process, std::uint64_t askedTick);
 // False when the window's thread does not take a message at once: the calls that wait for that
 // thread (SetParent, EnableWindow, style changes) would hold the UI thread.
 bool Answers(HWND hwnd);

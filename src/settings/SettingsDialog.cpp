@@ -118,6 +118,9 @@ void EndProgram(HWND dialog) {
 
 // Puts the selection into effect. False when the dialog is gone afterwards.
 bool SwitchWallpaper(HWND dialog, const wchar_t* selection) {
+  // The preview and the old wallpaper end side by side: the preview is asked first and its grace runs
+  // while the wallpaper is stopped.
+  const std::uint64_t previewAsked = selection ? AskPreviewToClose(app.previewStatic) : 0;
   if (app.saverName) {
     app.saverName.reset();
     if (app.wallpaperProcess) {
@@ -139,8 +142,7 @@ bool SwitchWallpaper(HWND dialog, const wchar_t* selection) {
     }
   }
   app.saverName = CopyString(selection);
-  // Also without a tracked preview: a preview window left in the area is asked to close.
-  StopSaver(TakeHandle(app.previewProcess), app.previewStatic);
+  StopAskedPreview(TakeHandle(app.previewProcess), previewAsked);
   InvalidatePreview();
   ShowWindow(dialog, SW_HIDE);
   StartWallpaper();
