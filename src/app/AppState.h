@@ -52,6 +52,10 @@ struct AppState {
   int hostWidth = 0;
   int hostHeight = 0;
   NOTIFYICONDATAW trayIcon = MakeTrayIconRecord();
+  // While the notification area does not take the icon: when the program gives up waiting for it.
+  std::uint64_t trayIconDeadline = 0;
+  // Broadcast by the shell when its taskbar comes up, also after a restart of the whole shell.
+  UINT taskbarCreatedMessage = 0;
   HMENU trayMenu = nullptr;
   // The wallpaper run; written only by saver/Wallpaper.cpp and the adoption it runs.
   std::unique_ptr<std::vector<SaverWindowRecord>> saverWindows;

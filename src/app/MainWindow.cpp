@@ -14,6 +14,10 @@
 namespace {
 
 constexpr UINT kMenuFlags = TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON;
+// Apart from the desktop's timers (desktop/DesktopHost.h) and the wallpaper's (saver/Wallpaper.h).
+constexpr UINT_PTR kTrayIconTimer = 0x200;
+constexpr UINT kTrayIconRetryMs = 1000;
+constexpr std::uint64_t kTrayIconWaitMs = 30000;
 
 void OnMainDestroy() {
   StopWatchingSessionAndDisplay();
@@ -97,6 +101,28 @@ void OnDisplayState(const POWERBROADCAST_SETTING* setting) {
   UpdateWallpaperPause();
 }
 
+// trayIcon.hWnd is set exactly while the notification area holds the icon.
+bool PlaceTrayIcon() {
+  // A notification area that outlived the shell's restart still has it; a second NIM_ADD would fail there.
+  if (app.trayIcon.hWnd && Shell_NotifyIconW(NIM_MODIFY, &app.trayIcon)) return true;
+  app.trayIcon.hWnd = app.mainWindow;
+  if (Shell_NotifyIconW(NIM_ADD, &app.trayIcon)) return true;
+  app.trayIcon.hWnd = nullptr;
+  return false;
+}
+
+void OnTrayIconTimer() {
+  AddTrayIcon();
+  // Without its icon the program can be neither reached nor ended.
+  if (!app.trayIconDeadline || GetTickCount64() < app.trayIconDeadline || app.wallpaperBusy) return;
+  KillTimer(app.mainWindow, kTrayIconTimer);
+  app.trayIconDeadline = 0;
+  showMessageBox(nullptr, L"タスク バーの通知領域にアイコンを登録できません。", kAppTitle, MB_OK);
+  RequestExit();
+}
+
+void OnTaskbarCreated() { AddTrayIcon(); }
+
 }  // namespace
 
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -117,6 +143,8 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       case WM_TIMER:
         if (wParam == kVisibilityTimer) {
           UpdateWallpaperPause();
+        } else if (wParam == kTrayIconTimer) {
+          OnTrayIconTimer();
         } else {
           OnMainTimer(wParam);
         }
@@ -140,6 +168,10 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         OnWallpaperEnded(wParam);
         return 0;
       default:
+        if (message == app.taskbarCreatedMessage && message != 0) {
+          OnTaskbarCreated();
+          return 0;
+        }
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
   });
@@ -155,5 +187,16 @@ void RequestExit() {
     PostMessageW(app.settingsDialog, WMA_SHUTDOWN, 0, 0);
   } else {
     DestroyWindow(app.mainWindow);
+  }
+}
+
+void AddTrayIcon() {
+  if (PlaceTrayIcon()) {
+    KillTimer(app.mainWindow, kTrayIconTimer);
+    app.trayIconDeadline = 0;
+  } else if (!app.trayIconDeadline) {
+    // At logon, and right after a shell restart, the notification area may not be ready yet.
+    app.trayIconDeadline = GetTickCount64() + kTrayIconWaitMs;
+    SetTimer(app.mainWindow, kTrayIconTimer, kTrayIconRetryMs, nullptr);
   }
 }

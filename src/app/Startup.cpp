@@ -98,18 +98,6 @@ ATOM RegisterWindowClass(WNDPROC procedure, const wchar_t* className, HCURSOR cu
   return RegisterClassExW(&windowClass);
 }
 
-bool AddTrayIcon() {
-  app.trayIcon.hWnd = app.mainWindow;
-  app.trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  app.trayIcon.uCallbackMessage = WMA_TRAY_CALLBACK;
-  app.trayIcon.hIcon = app.appIcon;
-  wcscpy(app.trayIcon.szTip, kAppTitle);
-  if (Shell_NotifyIconW(NIM_ADD, &app.trayIcon)) return true;
-  showMessageBox(nullptr, L"タスク バーの通知領域にアイコンを登録できません。", kAppTitle, MB_OK);
-  app.trayIcon.hWnd = nullptr;
-  return false;
-}
-
 }  // namespace
 
 void StopWatchingSessionAndDisplay() {
@@ -135,7 +123,12 @@ bool Initialize() {
   app.hostClassAtom = RegisterWindowClass(HostWndProc, kHostClassName, LoadCursorW(nullptr, IDC_ARROW),
                                           static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   if (!app.hostClassAtom) return Fail(L"親ウィンドウのウィンドウ クラスを登録できません。", GetLastError());
-  if (!AddTrayIcon()) return false;
+  app.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+  app.trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  app.trayIcon.uCallbackMessage = WMA_TRAY_CALLBACK;
+  app.trayIcon.hIcon = app.appIcon;
+  wcscpy(app.trayIcon.szTip, kAppTitle);
+  AddTrayIcon();
   app.trayMenu = LoadMenuW(app.instance, MAKEINTRESOURCEW(IDR_TRAYMENU));
   if (!app.trayMenu) return Fail(L"処理選択のポップアップ メニューをロードできません。", GetLastError());
   app.saverWindows = std::make_unique<std::vector<SaverWindowRecord>>();

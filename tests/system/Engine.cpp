@@ -456,7 +456,8 @@ struct Scenario {
     } else if (verb == "shell") {
       const std::map<std::string, UINT> kCommands{{"destroy", kShellDestroyLayer}, {"resize", kShellResizeLayer},
                                                   {"later", kShellBuildLater},     {"worker", kShellRecreateWorker},
-                                                  {"hang", kShellHang},            {"kill", kShellDestroyAll}};
+                                                  {"hang", kShellHang},            {"kill", kShellDestroyAll},
+                                                  {"tray", kShellTrayReady}};
       if (arg(1) == "new") StartShell(Widen(arg(2)));
       else Shell(kCommands.at(arg(1)), w.size() > 2 ? WPARAM(number(2)) : 0, w.size() > 3 ? number(3) : 0);
     } else if (verb == "box" || verb == "nobox") {

@@ -45,6 +45,8 @@ const Row kRows[] = {
     {"layer-recovery", L"--arranged --ignore-052c", L"fxplain", L"fxplain",
      "start; wall fxplain; shell destroy; shell later 5000; nohost; wall fxplain; adopted; nobox; "
      "starts fxplain /s 2; shell kill; exits 20000; savers 0"},
+    {"tray-not-ready", L"--arranged --tray-late", L"fxplain", L"fxplain",
+     "start; wall fxplain; icon 0; nobox; shell tray; icon 1; keepicon; nobox; adopted; pick q; exits"},
     {"raised-desktop", L"--raised", L"fxplain", L"fxplain",
      "start; wall fxplain; below; adopted; shell worker; below; pump 1000; starts fxplain /s 1"},
     {"configure-wallpaper-saver", L"--arranged", L"fxplain", L"fxplain",
