@@ -121,7 +121,10 @@ void OnTrayIconTimer() {
   RequestExit();
 }
 
-void OnTaskbarCreated() { AddTrayIcon(); }
+void OnTaskbarCreated() {
+  AddTrayIcon();
+  RecoverAfterShellRestart();
+}
 
 }  // namespace
 

@@ -47,9 +47,7 @@ void OnHostDestroy() {
   // The program removed the host itself (shutdown, or no saver chosen): no recovery.
   if (!app.mainWindow || !app.saverName) return;
   EndWallpaperWithHost();
-  SetTimer(app.mainWindow, kRecoveryTimer1, 1000, nullptr);
-  SetTimer(app.mainWindow, kRecoveryTimer2, 3000, nullptr);
-  SetTimer(app.mainWindow, kRecoveryTimer3, 10000, nullptr);
+  StartRecovery();
 }
 
 void OnHostParentNotify(WPARAM wParam, LPARAM lParam) {
@@ -73,6 +71,14 @@ void KeepHostBelowIcons() {
 void StopWatchingShell() {
   if (app.shellEventHook) UnhookWinEvent(app.shellEventHook);
   app.shellEventHook = nullptr;
+}
+
+void FindProgmanAgain() {
+  HWND progman = FindWindowW(L"Progman", nullptr);
+  if (!progman || progman == app.progmanWindow) return;
+  // The hook watches the old shell's process; a host in the new shell starts watching the new one.
+  StopWatchingShell();
+  app.progmanWindow = progman;
 }
 
 bool FindDesktopLayer() {
@@ -105,6 +111,12 @@ bool CreateHostWindow() {
   app.hostWidth = width;
   app.hostHeight = height;
   return true;
+}
+
+void StartRecovery() {
+  SetTimer(app.mainWindow, kRecoveryTimer1, 1000, nullptr);
+  SetTimer(app.mainWindow, kRecoveryTimer2, 3000, nullptr);
+  SetTimer(app.mainWindow, kRecoveryTimer3, 10000, nullptr);
 }
 
 LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

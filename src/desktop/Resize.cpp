@@ -15,20 +15,25 @@ void RecoverHost(UINT_PTR timerId) {
   // With no saver chosen there is nothing to bring back, and no reason to end.
   if (app.hostWindow || !app.saverName) return;
   if (!FindDesktopLayer()) {
-    if (timerId == kRecoveryTimer3) RequestExit();
+    // A new shell may build its layer only a moment after it announced itself.
+    if (timerId == kShellRestartTimer) StartRecovery();
+    // A shell gone as a whole announces its successor with "TaskbarCreated"; one that stays without a layer
+    // is given up.
+    if (timerId == kRecoveryTimer3 && IsWindow(app.progmanWindow)) RequestExit();
     return;
   }
-  if (timerId == kRecoveryTimer1) {
-    KillTimer(app.mainWindow, kRecoveryTimer2);
-    KillTimer(app.mainWindow, kRecoveryTimer3);
-  } else if (timerId == kRecoveryTimer2) {
-    KillTimer(app.mainWindow, kRecoveryTimer3);
-  }
+  CancelRecovery();
   if (!CreateHostWindow()) {
     RequestExit();
     return;
   }
-  RestartWallpaper();
+  if (timerId != kShellRestartTimer) {
+    RestartWallpaper();
+  } else if (!app.resumeWallpaperAfterConfig) {
+    // The dialog lives outside the shell: its preview stays, and a configuration run of this saver starts the
+    // wallpaper when it ends.
+    StartWallpaper();
+  }
 }
 
 }  // namespace
@@ -54,6 +59,11 @@ void SyncHostSize() {
   app.hostWidth = layer.right;
   app.hostHeight = layer.bottom;
   if (app.saverName) RestartWallpaper();
+}
+
+void RecoverAfterShellRestart() {
+  FindProgmanAgain();
+  OnMainTimer(kShellRestartTimer);
 }
 
 void CancelRecovery() {

@@ -9,3 +9,5 @@ void CancelRecovery();
 void ScheduleSizeChecks();
 // Size checks and the recovery after the shell destroyed the host.
 void OnMainTimer(WPARAM timerId);
+// "TaskbarCreated": a restarted shell is looked up, and a host lost with the old one comes back in its layer.
+void RecoverAfterShellRestart();

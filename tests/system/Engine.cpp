@@ -458,6 +458,9 @@ struct Scenario {
                                                   {"later", kShellBuildLater},     {"worker", kShellRecreateWorker},
                                                   {"hang", kShellHang},            {"kill", kShellDestroyAll},
                                                   {"tray", kShellTrayReady}};
+      NOTIFYICONDATAW icon{sizeof(icon), Main(), 1};
+      // Wine's notification area outlives the simulated shell; a real one goes with the shell, and its icons too.
+      if (arg(1) == "kill") Shell_NotifyIconW(NIM_DELETE, &icon);
       if (arg(1) == "new") StartShell(Widen(arg(2)));
       else Shell(kCommands.at(arg(1)), w.size() > 2 ? WPARAM(number(2)) : 0, w.size() > 3 ? number(3) : 0);
     } else if (verb == "box" || verb == "nobox") {

@@ -43,8 +43,20 @@ const Row kRows[] = {
      "workarea; wall fxplain; hostsize 1024 768; shell resize 640 480; display; wall fxplain; hostsize 640 480; "
      "pump 3500; starts fxplain /s 3"},
     {"layer-recovery", L"--arranged --ignore-052c", L"fxplain", L"fxplain",
-     "start; wall fxplain; shell destroy; shell later 5000; nohost; wall fxplain; adopted; nobox; "
-     "starts fxplain /s 2; shell kill; exits 20000; savers 0"},
+     "keepicon; start; wall fxplain; shell destroy; shell later 5000; nohost; wall fxplain; adopted; nobox; "
+     "starts fxplain /s 2; shell kill; pump 12000; running; savers 0; shell new --arranged; wall fxplain s 3000; "
+     "nobox; pick q; exits; savers 0"},
+    {"shell-restart", L"--arranged", L"fxplain", L"fxplain",
+     "keepicon; start; wall fxplain; shell kill; icon 0; nohost; savers 0; shell new --raised; icon 1; "
+     "wall fxplain s 3000; below; adopted; savers 1; starts fxplain /s 2; nobox; pick q; exits; repaint 1"},
+    {"shell-restart-no-saver", L"--arranged", L"fxplain", nullptr,
+     "keepicon; start; icon 1; shell kill; icon 0; shell new; icon 1; pump 1000; nohost; savers 0; requests 0; "
+     "pick q; exits; repaint 1"},
+    {"shell-restart-dialog", L"--arranged", L"fxplain", L"fxplain",
+     "keepicon; start; wall fxplain; dialog; starts fxplain /p 1; shell kill; nohost; shell new --arranged; icon 1; "
+     "wall fxplain s 3000; selected Fixture~Saver; savers 2; pump 1000; starts fxplain /p 1; press config; "
+     "starts fxplain /c: 1; shell kill; nohost; shell new --arranged; icon 1; pump 1000; starts fxplain /s 2; "
+     "configclose; wall fxplain; starts fxplain /p 2; pick q; exits"},
     {"tray-not-ready", L"--arranged --tray-late", L"fxplain", L"fxplain",
      "start; wall fxplain; icon 0; nobox; shell tray; icon 1; keepicon; nobox; adopted; pick q; exits"},
     {"raised-desktop", L"--raised", L"fxplain", L"fxplain",
