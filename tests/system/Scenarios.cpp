@@ -43,22 +43,22 @@ const Row kRows[] = {
      "workarea; wall fxplain; hostsize 1024 768; shell resize 640 480; display; wall fxplain; hostsize 640 480; "
      "pump 3500; starts fxplain /s 3"},
     {"layer-recovery", L"--arranged --ignore-052c", L"fxplain", L"fxplain",
-     "keepicon; start; wall fxplain; shell destroy; shell later 5000; nohost; wall fxplain; adopted; nobox; "
+     "start; wall fxplain; shell destroy; shell later 5000; nohost; wall fxplain; adopted; nobox; "
      "starts fxplain /s 2; shell kill; pump 12000; running; savers 0; shell new --arranged; wall fxplain s 3000; "
      "nobox; pick q; exits; savers 0"},
     {"shell-restart", L"--arranged", L"fxplain", L"fxplain",
-     "keepicon; start; wall fxplain; shell kill; icon 0; nohost; savers 0; shell new --raised; icon 1; "
+     "start; wall fxplain; shell kill; icon 0; nohost; savers 0; shell new --raised; icon 1; "
      "wall fxplain s 3000; below; adopted; savers 1; starts fxplain /s 2; nobox; pick q; exits; repaint 1"},
     {"shell-restart-no-saver", L"--arranged", L"fxplain", nullptr,
-     "keepicon; start; icon 1; shell kill; icon 0; shell new; icon 1; pump 1000; nohost; savers 0; requests 0; "
+     "start; icon 1; shell kill; icon 0; shell new; icon 1; pump 1000; nohost; savers 0; requests 0; "
      "pick q; exits; repaint 1"},
     {"shell-restart-dialog", L"--arranged", L"fxplain", L"fxplain",
-     "keepicon; start; wall fxplain; dialog; starts fxplain /p 1; shell kill; nohost; shell new --arranged; icon 1; "
+     "start; wall fxplain; dialog; starts fxplain /p 1; shell kill; nohost; shell new --arranged; icon 1; "
      "wall fxplain s 3000; selected Fixture~Saver; savers 2; pump 1000; starts fxplain /p 1; press config; "
      "starts fxplain /c: 1; shell kill; nohost; shell new --arranged; icon 1; pump 1000; starts fxplain /s 2; "
      "configclose; wall fxplain; starts fxplain /p 2; pick q; exits"},
     {"tray-not-ready", L"--arranged --tray-late", L"fxplain", L"fxplain",
-     "start; wall fxplain; icon 0; nobox; shell tray; icon 1; keepicon; nobox; adopted; pick q; exits"},
+     "start; wall fxplain; icon 0; nobox; shell tray; icon 1; nobox; adopted; pick q; exits"},
     {"raised-desktop", L"--raised", L"fxplain", L"fxplain",
      "start; wall fxplain; below; adopted; shell worker; below; pump 1000; starts fxplain /s 1"},
     {"configure-wallpaper-saver", L"--arranged", L"fxplain", L"fxplain",
@@ -68,7 +68,7 @@ const Row kRows[] = {
      "start; dialog; select Fixture~Saver; starts fxprevhang /p 1; select Alt~Saver; savers 0 fxprevhang; "
      "starts fxcfghang /p 1; press config; starts fxcfghang /c: 1; pump 500; pick q; exits 15000"},
     {"hung-saver-resize-exit", L"--arranged", L"fxhang", L"fxhang",
-     "keepicon; start; wall fxhang; pump 1000; responsive 1000; shell resize 1000 700; display; wall fxhang s 6500; "
+     "start; wall fxhang; pump 1000; responsive 1000; shell resize 1000 700; display; wall fxhang s 6500; "
      "savers 1 fxhang; pump 1000; responsive 1000; pick q; exits 5000; savers 0"},
     {"hung-saver-apply", L"--arranged", L"fxhang fxplain_b=N", L"fxhang",
      "start; wall fxhang; dialog; pump 500; select fxplain_b; starts fxplain_b /p 1; responsive 1000; press ok; "
@@ -84,9 +84,8 @@ const Row kRows[] = {
      "start; wall fxplain; handles mark; shell resize 1000 700; workarea 2; wall fxplain; pump 2500; "
      "starts fxplain /s 2; savers 1; handles 2"},
     {"none-during-recovery", L"--arranged --ignore-052c", L"fxplain", L"fxplain",
-     "start; wall fxplain; shell destroy; shell later 1500; dialog; select <なし>; press ok; pump 4000; nohost; "
-     "dialog; select Fixture~Saver; press ok; wall fxplain; shell destroy; dialog; select <なし>; press ok; "
-     "pump 11000; running; nohost; savers 0; nobox"},
+     "start; wall fxplain; shell destroy; shell later 5000; dialog; select <なし>; press ok; pump 11000; running; "
+     "nohost; savers 0; nobox"},
     {"pause-while-unseen", L"--arranged", L"fxplain fxalt=A", L"fxplain",
      "start; wall fxplain; beat 1; cover small; pump 700; beat 1; cover overlay; pump 700; beat 1; cover hidden; "
      "pump 700; beat 1; cover max; beat 0; cover restore; beat 1; session lock; beat 0; session unlock; beat 1; "
@@ -99,14 +98,14 @@ const Row kRows[] = {
      "start; wall fxcrashlater; handles mark; repeat 1; shell resize 1000 700; workarea; wall fxcrashlater; "
      "wall fxcrashlater s 7500; shell resize 1280 1024; workarea; wall fxcrashlater; end; handles 12; nobox; savers 1"},
     {"soak-switch", L"--arranged", L"fxplain fxalt=A", L"fxplain",
-     "start; wall fxplain; handles mark; repeat 3; dialog; select Alt~Saver; press ok; wall fxalt; nodialog; "
+     "start; wall fxplain; handles mark; repeat 1; dialog; select Alt~Saver; press ok; wall fxalt; nodialog; "
      "dialog; select Fixture~Saver; press ok; wall fxplain; nodialog; end; handles 12; savers 1; file fxplain"},
     {"soak-layer-and-display", L"--arranged", L"fxplain", L"fxplain",
-     "start; wall fxplain; handles mark; repeat 3; shell destroy; wall fxplain; shell resize 1000 700; workarea; "
+     "start; wall fxplain; handles mark; repeat 1; shell destroy; wall fxplain; shell resize 1000 700; workarea; "
      "wall fxplain; shell resize 1280 1024; display; wall fxplain; end; handles 12; savers 1; children 1"},
     // Benchmark rows (tools/perf): "figure" lines, each beside its reference measured in the same run.
     {"perf-start", L"--arranged", L"fxplain fxref", L"fxplain",
-     "keepicon; mark; spawn fxref /s; firstshown fxref saver-first-window; quit fxref saver-exit; spawn; mark; start; "
+     "mark; spawn fxref /s; firstshown fxref saver-first-window; quit fxref saver-exit; spawn; mark; start; "
      "wall fxplain; figure start fxplain; usage start; mark; pick q; exits; figure exit"},
     {"perf-switch", L"--arranged", L"fxplain fxalt=A", L"fxplain",
      "start; wall fxplain; dialog; select Alt~Saver; pump 1500; usage before; mark; press ok; wall fxalt; "
