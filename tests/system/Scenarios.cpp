@@ -402,7 +402,13 @@ struct Scenario {
     } else if (verb == "dialog" || verb == "nodialog") {  // "dialog mark": the figures count from Settings picked
       if (verb == "dialog") Pick('s');
       if (arg(1) == "mark") markUs = Microseconds(), pollMs = 1;
-      Eventually([&] { return (Dialog() != nullptr) == (verb == "dialog"); }, "the settings dialog is not " + std::string(verb == "dialog" ? "open" : "closed"));
+      // A figure's wait looks every millisecond, but only when the foreground changed: the dialog comes forward.
+      HWND front = pollMs == 1 ? GetForegroundWindow() : nullptr;
+      Eventually([&] {
+        if (pollMs == 1 && GetForegroundWindow() == front) return false;
+        front = GetForegroundWindow();
+        return (Dialog() != nullptr) == (verb == "dialog");
+      }, "the settings dialog is not " + std::string(verb == "dialog" ? "open" : "closed"));
       pollMs = 20;
     } else if (verb == "select") {
       HWND combo = GetDlgItem(Dialog(), IDC_SAVERLIST);
