@@ -8,6 +8,7 @@
 #include <wtsapi32.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -74,12 +75,6 @@ void Eventually(const std::function<bool()>& condition, const std::string& what,
 }
 void Pump(DWORD ms) { WaitFor([] { return false; }, ms); }
 
-// The bench passes Unix paths; Wine shows the Unix root as drive Z:.
-std::wstring EnvPath(const char* variable) {
-  std::wstring path = Widen(std::getenv(variable) ? std::getenv(variable) : "");
-  std::replace(path.begin(), path.end(), L'/', L'\\');
-  return L"Z:" + path;
-}
 std::wstring SystemDir() {
   wchar_t dir[MAX_PATH];
   return std::wstring(dir, GetSystemDirectoryW(dir, MAX_PATH));
@@ -129,13 +124,6 @@ void ForEachFile(const std::wstring& pattern, const std::function<void(const WIN
     if (wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L"..")) visit(found);
   }
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
-}
-void RemoveTree(const std::wstring& dir) {
-  ForEachFile(dir + L"\\*", [&](const WIN32_FIND_DATAW& found) {
-    const std::wstring path = dir + L"\\" + found.cFileName;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path); else DeleteFileW(path.c_str());
-  });
-  RemoveDirectoryW(dir.c_str());
 }
 
 // The running savers of that base name (empty: any).
@@ -210,7 +198,7 @@ struct Scenario {
       const wchar_t kind = equals == std::wstring::npos ? L'F' : saver[equals + 1];
       Install(kind == L'A' ? L"FixtureSaverAlt.exe" : kind == L'N' ? L"FixtureSaverNoName.exe" : L"FixtureSaver.exe", saver.substr(0, equals));
     }
-    CopyFileW(EnvPath("ORVANE_EXE_PATH").c_str(), (dir + L"\\Orvane.exe").c_str(), FALSE);
+    CopyFileW(BenchPath(L"ORVANE_EXE_PATH").c_str(), (dir + L"\\Orvane.exe").c_str(), FALSE);
     if (row.settings) {
       const std::vector<std::uint8_t> bytes = EncodeSettings(row.settings);
       std::ofstream(Narrow(dir + L"\\TAVO.dat"), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -233,7 +221,8 @@ struct Scenario {
     if (shell.hProcess) WaitForSingleObject(shell.hProcess, 5000);
     End(shell);
     SetEnvironmentVariableW(kFixtureEnvLog, nullptr);
-    RemoveTree(dir), RemoveTree(logDir);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored), std::filesystem::remove_all(logDir, ignored);
   }
 
   static std::wstring TempDir(const wchar_t* tag) {
@@ -246,7 +235,7 @@ struct Scenario {
     return made;
   }
   static void Install(const wchar_t* binary, const std::wstring& baseName) {
-    CopyFileW((EnvPath("ORVANE_FIXTURES_DIR") + L"\\" + binary).c_str(), (SystemDir() + L"\\" + baseName + L".scr").c_str(), FALSE);
+    CopyFileW((BenchPath(L"ORVANE_FIXTURES_DIR") + L"\\" + binary).c_str(), (SystemDir() + L"\\" + baseName + L".scr").c_str(), FALSE);
   }
   static void KillSavers() {
     for (DWORD pid : SaverPids(L"")) {
@@ -257,7 +246,7 @@ struct Scenario {
 
   void StartShell(const std::wstring& options) {
     End(shell);
-    shell = Launch(EnvPath("ORVANE_FIXTURES_DIR") + L"\\FakeShell.exe", options);
+    shell = Launch(BenchPath(L"ORVANE_FIXTURES_DIR") + L"\\FakeShell.exe", options);
     Eventually([&] { return FindWindowW(kShellControlClass, nullptr) || !Alive(shell.hProcess); }, "no shell", kLong);
     Expect(Alive(shell.hProcess), "the simulated shell ended at its start");
   }
@@ -501,7 +490,7 @@ struct Scenario {
       lock = verb == "unlock" ? INVALID_HANDLE_VALUE : CreateFileW((dir + L"\\TAVO.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     } else if (verb == "configclose") {
       HWND config = nullptr;
-      Eventually([&] { return (config = FindWindowW(L"OrvaneFixtureConfig", nullptr)) != nullptr; }, "no configuration");
+      Eventually([&] { return (config = FindWindowW(nullptr, kFixtureConfigTitle)) != nullptr; }, "no configuration");
       PostMessageW(config, WM_CLOSE, 0, 0);
     } else if (verb == "close") {
       PostMessageW(Main(), WM_CLOSE, 0, 0), PostMessageW(Host(), WM_CLOSE, 0, 0);
@@ -560,15 +549,11 @@ struct Scenario {
       ShowWindow(cover, SW_RESTORE);
       Eventually([&] { return Heartbeat() != before; }, "the saver did not draw again", kLong);
       Figure(arg(1), SinceMark());
-    } else if (verb == "enumerate") {  // the bare enumeration the dialog's list is set beside
-      markUs = Microseconds();
-      ForEachFile(SystemDir() + L"\\*.scr", [](const WIN32_FIND_DATAW&) {});
-      Figure(arg(1), SinceMark());
-    } else if (verb == "floor") {  // the search and each file's name read the way the dialog must read it
+    } else if (verb == "enumerate") {  // NAME [names]: the bare search, or with each name read as the dialog must
       const std::wstring system = SystemDir();
       markUs = Microseconds();
       ForEachFile(system + L"\\*.scr", [&](const WIN32_FIND_DATAW& found) {
-        HMODULE module = LoadLibraryExW((system + L"\\" + found.cFileName).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        HMODULE module = w.size() < 3 ? nullptr : LoadLibraryExW((system + L"\\" + found.cFileName).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         const wchar_t* text = nullptr;
         if (module) LoadStringW(module, 1, LPWSTR(&text), 0), FreeLibrary(module);
       });
@@ -685,15 +670,13 @@ const Row kRows[] = {
      "start; wall fxplain; dialog; select Alt~Saver; pump 1500; usage before; mark; press ok; wall fxalt; "
      "figure switch fxalt; usage after"},
     {"perf-dialog", L"--arranged", L"fxplain", nullptr,
-     "install 500; enumerate enumeration; floor names-warm; floor names-floor; start; dialog mark; figure dialog-first; press cancel; "
-     "nodialog; dialog mark; figure dialog-second"},
-    {"perf-idle", L"--arranged", L"fxplain fxnowin", L"fxplain",
-     "spawn fxnowin /s; start; wall fxplain; pump 3000; usage idle-start fxnowin; pump 60000; usage idle-end fxnowin; "
-     "memory"},
-    {"perf-pause", L"--arranged", L"fxplain fxnowin", L"fxplain",
-     "spawn fxnowin /s; start; wall fxplain; pump 2000; usage shown fxplain.scr; pump 30000; usage shown-end fxplain.scr; "
-     "cover max; beat 0; usage covered fxnowin; usage saver-covered fxplain.scr; pump 30000; usage covered-end fxnowin; "
-     "usage saver-covered-end fxplain.scr; uncover uncover-to-frame"},
+     "install 500; enumerate enumeration; enumerate names-warm names; enumerate names-floor names; start; dialog mark; "
+     "figure dialog-first; press cancel; nodialog; dialog mark; figure dialog-second"},
+    {"perf-idle-and-pause", L"--arranged", L"fxplain fxnowin", L"fxplain",
+     "spawn fxnowin /s; start; wall fxplain; pump 3000; usage idle-start fxnowin; usage shown fxplain.scr; pump 60000; "
+     "usage idle-end fxnowin; usage shown-end fxplain.scr; memory; cover max; beat 0; usage covered fxnowin; "
+     "usage saver-covered fxplain.scr; pump 30000; usage covered-end fxnowin; usage saver-covered-end fxplain.scr; "
+     "uncover uncover-to-frame"},
 };
 
 }  // namespace

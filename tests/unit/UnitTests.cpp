@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "FixtureProtocol.h"
 #include "app/ReportError.h"
 #include "desktop/DesktopHost.h"
 #include "desktop/Visibility.h"
@@ -35,8 +36,6 @@ BOOL WINAPI FailSecondWrite(HANDLE file, LPCVOID data, DWORD size, LPDWORD writt
 }
 fs::path temp;
 Bytes ReadBytes(const fs::path& path) { return Bytes(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}); }
-// The bench passes Unix paths; Wine shows the Unix root as drive Z:.
-fs::path WinePath(const wchar_t* variable) { return fs::path(L"Z:" + std::wstring(_wgetenv(variable) ? _wgetenv(variable) : L"")).make_preferred(); }
 
 #define SAVER L"\"C:\\Windows\\System32\\a b.scr\" "
 void CommandLines() {
@@ -148,7 +147,7 @@ void Errors() {
 }
 
 void Catalogue() {
-  const fs::path dir = temp / L"savers", fixtures = WinePath(L"ORVANE_FIXTURES_DIR");
+  const fs::path dir = temp / L"savers", fixtures = fs::path(BenchPath(L"ORVANE_FIXTURES_DIR"));
   fs::create_directories(dir / L"dir.scr");
   std::ofstream(dir / L"junk.scr") << "not a program";
   // Neither the base names nor an ordinal comparison give the order of the shown names here.
@@ -182,7 +181,7 @@ LONG Width(HWND window) {
 }
 
 void Resources() {
-  const fs::path exe = WinePath(L"ORVANE_EXE_PATH");
+  const fs::path exe = fs::path(BenchPath(L"ORVANE_EXE_PATH"));
   DWORD unused = 0;
   CHECK(GetFileVersionInfoSizeW(exe.c_str(), &unused) > 0, "the exe %ls carries no version record", exe.c_str());
   const auto module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
