@@ -2,6 +2,7 @@
 // settingsDialog and mainWindow to post to them.
 #pragma once
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <cstdint>

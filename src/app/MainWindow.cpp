@@ -54,8 +54,8 @@ void OnTrayCallback(LPARAM lParam) {
   }
   POINT cursor{};
   GetCursorPos(&cursor);
-  HWND owner = CreateWindowExW(0, MAKEINTATOM(ownerAtom), nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                               app.instance, nullptr);
+  HWND owner = CreateWindowExW(0, MAKEINTATOM(ownerAtom), nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, app.instance,
+                               nullptr);
   if (!owner) {
     ReportError(nullptr, L"作業用ウィンドウを作成できません。", GetLastError());
     UnregisterClassW(MAKEINTATOM(ownerAtom), app.instance);
@@ -64,8 +64,8 @@ void OnTrayCallback(LPARAM lParam) {
   // The menu closes properly on a click elsewhere only when its owner is in the foreground.
   SetForegroundWindow(owner);
   if (app.settingsDialog) SetForegroundWindow(app.settingsDialog);
-  const UINT command = static_cast<UINT>(
-      TrackPopupMenuEx(GetSubMenu(app.trayMenu, 0), kMenuFlags, cursor.x, cursor.y, owner, nullptr));
+  const UINT command =
+      static_cast<UINT>(TrackPopupMenuEx(GetSubMenu(app.trayMenu, 0), kMenuFlags, cursor.x, cursor.y, owner, nullptr));
   DestroyWindow(owner);
   UnregisterClassW(MAKEINTATOM(ownerAtom), app.instance);
   if (command == IDM_EXIT) {

@@ -38,14 +38,13 @@ void WatchSessionAndDisplay() {
   if (auto registerSession = SessionFunction<BOOL(WINAPI*)(HWND, DWORD)>("WTSRegisterSessionNotification")) {
     registerSession(app.mainWindow, NOTIFY_FOR_THIS_SESSION);
   }
-  app.displayNotification = RegisterPowerSettingNotification(app.mainWindow, &kConsoleDisplayState,
-                                                             DEVICE_NOTIFY_WINDOW_HANDLE);
+  app.displayNotification =
+      RegisterPowerSettingNotification(app.mainWindow, &kConsoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE);
   if (!app.displayNotification) {
     app.displayNotification =
         RegisterPowerSettingNotification(app.mainWindow, &kMonitorPowerOn, DEVICE_NOTIFY_WINDOW_HANDLE);
   }
 }
-
 
 bool Fail(const wchar_t* message, DWORD error) {
   ReportError(nullptr, message, error);
@@ -104,12 +103,13 @@ void StopWatchingSessionAndDisplay() {
   if (app.displayNotification) UnregisterPowerSettingNotification(app.displayNotification);
   app.displayNotification = nullptr;
   if (!app.mainWindow) return;
-  if (auto unregister = SessionFunction<BOOL(WINAPI*)(HWND)>("WTSUnRegisterSessionNotification")) unregister(app.mainWindow);
+  if (auto unregister = SessionFunction<BOOL(WINAPI*)(HWND)>("WTSUnRegisterSessionNotification"))
+    unregister(app.mainWindow);
 }
 
 bool Initialize() {
-  app.appIcon = static_cast<HICON>(
-      LoadImageW(app.instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+  app.appIcon =
+      static_cast<HICON>(LoadImageW(app.instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
   if (!app.appIcon) return Fail(L"アプリケーション アイコンをロードできません。", GetLastError());
   if (!ReadSystemDirectory()) return false;
   if (!BuildSettingsPath()) return false;

@@ -38,8 +38,8 @@ void WatchShell() {
   if (app.shellEventHook) return;
   DWORD shellProcess = 0;
   GetWindowThreadProcessId(app.progmanWindow, &shellProcess);
-  app.shellEventHook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_REORDER, nullptr, ShellEventProc,
-                                       shellProcess, 0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+  app.shellEventHook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_REORDER, nullptr, ShellEventProc, shellProcess,
+                                       0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
 }
 
 void OnHostDestroy() {
@@ -93,9 +93,9 @@ bool CreateHostWindow() {
   GetClientRect(app.desktopLayer, &layer);
   const int width = layer.right;
   const int height = layer.bottom;
-  app.hostWindow = CreateWindowExW(WS_EX_LAYERED, MAKEINTATOM(app.hostClassAtom), nullptr,
-                                   WS_POPUP | WS_DISABLED | WS_CLIPCHILDREN, 0, 0, width, height, app.desktopLayer,
-                                   nullptr, app.instance, nullptr);
+  app.hostWindow =
+      CreateWindowExW(WS_EX_LAYERED, MAKEINTATOM(app.hostClassAtom), nullptr, WS_POPUP | WS_DISABLED | WS_CLIPCHILDREN,
+                      0, 0, width, height, app.desktopLayer, nullptr, app.instance, nullptr);
   if (!app.hostWindow) {
     ReportError(nullptr, L"親ウィンドウを作成できません。", GetLastError());
     return false;

@@ -24,8 +24,8 @@ struct Search {
 
 bool Cloaked(HWND hwnd) {
   // Looked up at run time: Vista has no cloaking and older dwmapi builds no such attribute.
-  static const auto dwmGetWindowAttribute = reinterpret_cast<DwmGetWindowAttributeFunction>(reinterpret_cast<void*>(
-      GetProcAddress(LoadLibraryW(L"dwmapi.dll"), "DwmGetWindowAttribute")));
+  static const auto dwmGetWindowAttribute = reinterpret_cast<DwmGetWindowAttributeFunction>(
+      reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"dwmapi.dll"), "DwmGetWindowAttribute")));
   DWORD cloaked = 0;
   return dwmGetWindowAttribute && SUCCEEDED(dwmGetWindowAttribute(hwnd, kDwmCloaked, &cloaked, sizeof(cloaked))) &&
          cloaked != 0;
@@ -51,7 +51,8 @@ BOOL CALLBACK CheckWindow(HWND hwnd, LPARAM lParam) {
   if (!IsWindowVisible(hwnd) || IsIconic(hwnd) || !GetWindowRect(hwnd, &rect)) return TRUE;
   const bool maximized = IsZoomed(hwnd) != FALSE;
   bool mayHide = false;
-  for (const Monitor& monitor : search.monitors) mayHide |= !monitor.hidden && HidesMonitor(rect, maximized, true, monitor.rect);
+  for (const Monitor& monitor : search.monitors)
+    mayHide |= !monitor.hidden && HidesMonitor(rect, maximized, true, monitor.rect);
   if (!mayHide) return TRUE;
   DWORD process = 0;
   GetWindowThreadProcessId(hwnd, &process);
@@ -87,7 +88,8 @@ Coverage LookAtCoverage(DWORD saverProcess, const std::vector<HWND>& saverWindow
   Search search{saverProcess, {}, {}};
   for (HWND window : saverWindows) {
     RECT rect{};
-    if (GetWindowRect(window, &rect)) EnumDisplayMonitors(nullptr, &rect, AddMonitor, reinterpret_cast<LPARAM>(&search.monitors));
+    if (GetWindowRect(window, &rect))
+      EnumDisplayMonitors(nullptr, &rect, AddMonitor, reinterpret_cast<LPARAM>(&search.monitors));
   }
   if (!only) {
     EnumWindows(CheckWindow, reinterpret_cast<LPARAM>(&search));
@@ -111,7 +113,8 @@ void SuspendProcessThreads(DWORD processId, std::vector<std::pair<DWORD, HANDLE>
     entry.dwSize = sizeof(entry);
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
       if (entry.th32OwnerProcessID != processId ||
-          std::any_of(suspended.begin(), suspended.end(), [&](const auto& known) { return known.first == entry.th32ThreadID; })) {
+          std::any_of(suspended.begin(), suspended.end(),
+                      [&](const auto& known) { return known.first == entry.th32ThreadID; })) {
         continue;
       }
       HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);

@@ -267,7 +267,8 @@ void UpdateWallpaperPause() {
   const bool lookAtAll = foreground != app.lookedForeground || now >= app.nextFullLook;
   std::vector<HWND> candidates = app.coveringWindows;
   candidates.push_back(foreground);
-  const Coverage coverage = LookAtCoverage(GetProcessId(app.wallpaperProcess), windows, lookAtAll ? nullptr : &candidates);
+  const Coverage coverage =
+      LookAtCoverage(GetProcessId(app.wallpaperProcess), windows, lookAtAll ? nullptr : &candidates);
   if (lookAtAll) {
     app.lookedForeground = foreground;
     app.nextFullLook = now + kFullLookMs;

@@ -11,12 +11,11 @@ constexpr DWORD kResourceOnly = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE
 constexpr std::size_t kMaxFoundName = MAX_PATH;  // cFileName's size, terminator included
 constexpr std::size_t kExtensionLength = 4;      // ".scr"
 
-
 CatalogueCacheEntry ReadFile(const wchar_t* path, const WIN32_FIND_DATAW& found) {
   const std::size_t nameLength = wcslen(found.cFileName);
-  CatalogueCacheEntry read{CopyString(found.cFileName, nameLength >= kExtensionLength ? nameLength - kExtensionLength : 0),
-                           nullptr, false, (ULONGLONG(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
-                           found.ftLastWriteTime};
+  CatalogueCacheEntry read{
+      CopyString(found.cFileName, nameLength >= kExtensionLength ? nameLength - kExtensionLength : 0), nullptr, false,
+      (ULONGLONG(found.nFileSizeHigh) << 32) | found.nFileSizeLow, found.ftLastWriteTime};
   Wow64RedirectionOff redirection;
   HMODULE module = LoadLibraryExW(path, nullptr, kResourceOnly);
   if (!module) return read;
@@ -83,8 +82,7 @@ DWORD BuildSaverCatalogue(const wchar_t* systemDir, UINT systemDirLength, std::v
   }
   // Files gone since the last opening leave the cache with this complete search.
   cache = std::move(seen);
-  std::sort(entries.begin(), entries.end(), [](const SaverEntry& a, const SaverEntry& b) {
-    return lstrcmpW(a.Shown(), b.Shown()) < 0;
-  });
+  std::sort(entries.begin(), entries.end(),
+            [](const SaverEntry& a, const SaverEntry& b) { return lstrcmpW(a.Shown(), b.Shown()) < 0; });
   return 0;
 }

@@ -245,8 +245,7 @@ void OnDialogDestroy() {
   app.dialogSelection = nullptr;
   const LRESULT count = SendMessageW(app.saverCombo, CB_GETCOUNT, 0, 0);
   for (LRESULT index = count - 1; index >= 1; --index) {
-    delete[] reinterpret_cast<wchar_t*>(
-        SendMessageW(app.saverCombo, CB_GETITEMDATA, static_cast<WPARAM>(index), 0));
+    delete[] reinterpret_cast<wchar_t*>(SendMessageW(app.saverCombo, CB_GETITEMDATA, static_cast<WPARAM>(index), 0));
   }
 }
 

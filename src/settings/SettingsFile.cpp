@@ -29,9 +29,7 @@ class FileHandle {
   HANDLE handle_;
 };
 
-std::uint16_t ReadU16(const std::uint8_t* bytes) {
-  return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
+std::uint16_t ReadU16(const std::uint8_t* bytes) { return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8)); }
 
 void PutU16(std::vector<std::uint8_t>& bytes, std::uint16_t value) {
   bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
@@ -121,8 +119,7 @@ DWORD SaveSettings() {
   HeapString newPath(new wchar_t[pathLength + wcslen(kNewFileSuffix) + 1]);
   wmemcpy(newPath.get(), app.settingsPath.get(), pathLength);
   wcscpy(newPath.get() + pathLength, kNewFileSuffix);
-  FileHandle file(
-      CreateFileW(newPath.get(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(newPath.get(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) return GetLastError();
   DWORD error = 0;
   bool complete = WriteAll(file.Get(), bytes, error);

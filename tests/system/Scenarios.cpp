@@ -3,6 +3,7 @@
 // `Scenarios.exe ROW [SCALE]`; SCALE multiplies every repeat count (the soak rows' cycles). The benchmark
 // rows (perf-*, tools/perf) print "figure NAME MS" lines, each beside its reference measured in the same run.
 #include <windows.h>
+
 #include <psapi.h>
 #include <tlhelp32.h>
 #include <wtsapi32.h>
@@ -53,7 +54,8 @@ std::wstring Widen(const std::string& text) {
 }
 std::string Narrow(const std::wstring& text) {
   std::string utf8(text.size() * 3, '\0');
-  utf8.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &utf8[0], int(utf8.size()), nullptr, nullptr)));
+  utf8.resize(size_t(
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &utf8[0], int(utf8.size()), nullptr, nullptr)));
   return utf8;
 }
 
@@ -73,7 +75,9 @@ bool WaitFor(const std::function<bool()>& condition, DWORD ms) {
 void Eventually(const std::function<bool()>& condition, const std::string& what, DWORD ms = kSettle) {
   Expect(WaitFor(condition, ms), what);
 }
-void Pump(DWORD ms) { WaitFor([] { return false; }, ms); }
+void Pump(DWORD ms) {
+  WaitFor([] { return false; }, ms);
+}
 
 std::wstring SystemDir() {
   wchar_t dir[MAX_PATH];
@@ -113,7 +117,8 @@ DWORD PidOf(HWND hwnd) {
 }
 std::vector<HWND> Children(HWND parent) {
   std::vector<HWND> found;
-  for (HWND child = GetWindow(parent, GW_CHILD); parent && child; child = GetWindow(child, GW_HWNDNEXT)) found.push_back(child);
+  for (HWND child = GetWindow(parent, GW_CHILD); parent && child; child = GetWindow(child, GW_HWNDNEXT))
+    found.push_back(child);
   return found;
 }
 
@@ -133,7 +138,8 @@ std::vector<DWORD> SaverPids(const std::wstring& baseName) {
   PROCESSENTRY32W entry{sizeof(entry)};
   for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
     const std::wstring exe = entry.szExeFile;
-    if (exe.size() > 4 && !_wcsicmp(&exe[exe.size() - 4], L".scr") && (baseName.empty() || !_wcsicmp(exe.c_str(), (baseName + L".scr").c_str()))) {
+    if (exe.size() > 4 && !_wcsicmp(&exe[exe.size() - 4], L".scr") &&
+        (baseName.empty() || !_wcsicmp(exe.c_str(), (baseName + L".scr").c_str()))) {
       pids.push_back(entry.th32ProcessID);
     }
   }
@@ -143,9 +149,16 @@ std::vector<DWORD> SaverPids(const std::wstring& baseName) {
 
 // Handles a process holds, from the system's handle table (GetProcessHandleCount answers 0 under Wine).
 unsigned HandleCount(DWORD pid) {
-  struct Entry { ULONG pid; BYTE type, flags; USHORT handle; PVOID object; ACCESS_MASK access; };
+  struct Entry {
+    ULONG pid;
+    BYTE type, flags;
+    USHORT handle;
+    PVOID object;
+    ACCESS_MASK access;
+  };
   using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-  const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
   std::vector<char> table(1 << 20);
   for (ULONG needed = 0; query(16, table.data(), ULONG(table.size()), &needed) != 0;) table.resize(table.size() * 2);
   const auto* entries = reinterpret_cast<const Entry*>(table.data() + sizeof(ULONG_PTR));
@@ -164,12 +177,14 @@ std::pair<double, double> UnixUsage(const std::string& commandLinePart) {
   std::pair<double, double> usage{0, 0};
   ForEachFile(L"Z:\\proc\\*", [&](const WIN32_FIND_DATAW& process) {
     const std::wstring proc = L"Z:\\proc\\" + std::wstring(process.cFileName);
-    if (!iswdigit(process.cFileName[0]) || ReadText(proc + L"\\cmdline").find(commandLinePart) == std::string::npos) return;
+    if (!iswdigit(process.cFileName[0]) || ReadText(proc + L"\\cmdline").find(commandLinePart) == std::string::npos)
+      return;
     ForEachFile(proc + L"\\task\\*", [&](const WIN32_FIND_DATAW& task) {
       const std::wstring dir = proc + L"\\task\\" + task.cFileName;
       usage.first += std::strtod(ReadText(dir + L"\\schedstat").c_str(), nullptr) / 1e6;
       const std::string status = ReadText(dir + L"\\status");
-      for (size_t at = status.find("ctxt_switches:"); at != std::string::npos; at = status.find("ctxt_switches:", at + 1)) {
+      for (size_t at = status.find("ctxt_switches:"); at != std::string::npos;
+           at = status.find("ctxt_switches:", at + 1)) {
         usage.second += std::strtod(&status[at + 14], nullptr);
       }
     });
@@ -191,17 +206,22 @@ struct Scenario {
   explicit Scenario(const Row& row) {
     SetEnvironmentVariableW(kFixtureEnvLog, logDir.c_str());
     KillSavers();
-    ForEachFile(SystemDir() + L"\\*.scr", [](const WIN32_FIND_DATAW& found) { DeleteFileW((SystemDir() + L"\\" + found.cFileName).c_str()); });
+    ForEachFile(SystemDir() + L"\\*.scr",
+                [](const WIN32_FIND_DATAW& found) { DeleteFileW((SystemDir() + L"\\" + found.cFileName).c_str()); });
     std::wistringstream savers(row.savers);
     for (std::wstring saver; savers >> saver;) {
       const size_t equals = saver.find(L'=');
       const wchar_t kind = equals == std::wstring::npos ? L'F' : saver[equals + 1];
-      Install(kind == L'A' ? L"FixtureSaverAlt.exe" : kind == L'N' ? L"FixtureSaverNoName.exe" : L"FixtureSaver.exe", saver.substr(0, equals));
+      Install(kind == L'A'   ? L"FixtureSaverAlt.exe"
+              : kind == L'N' ? L"FixtureSaverNoName.exe"
+                             : L"FixtureSaver.exe",
+              saver.substr(0, equals));
     }
     CopyFileW(BenchPath(L"ORVANE_EXE_PATH").c_str(), (dir + L"\\Orvane.exe").c_str(), FALSE);
     if (row.settings) {
       const std::vector<std::uint8_t> bytes = EncodeSettings(row.settings);
-      std::ofstream(Narrow(dir + L"\\TAVO.dat"), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+      std::ofstream(Narrow(dir + L"\\TAVO.dat"), std::ios::binary)
+          .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     }
     if (row.shell) StartShell(row.shell);
   }
@@ -230,12 +250,15 @@ struct Scenario {
     GetTempPathW(MAX_PATH, base);
     static int counter = 0;
     std::wstring made;
-    do made = base + std::wstring(L"orvane-") + tag + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+    do
+      made = base + std::wstring(L"orvane-") + tag + std::to_wstring(GetCurrentProcessId()) + L"-" +
+             std::to_wstring(++counter);
     while (!CreateDirectoryW(made.c_str(), nullptr));
     return made;
   }
   static void Install(const wchar_t* binary, const std::wstring& baseName) {
-    CopyFileW((BenchPath(L"ORVANE_FIXTURES_DIR") + L"\\" + binary).c_str(), (SystemDir() + L"\\" + baseName + L".scr").c_str(), FALSE);
+    CopyFileW((BenchPath(L"ORVANE_FIXTURES_DIR") + L"\\" + binary).c_str(),
+              (SystemDir() + L"\\" + baseName + L".scr").c_str(), FALSE);
   }
   static void KillSavers() {
     for (DWORD pid : SaverPids(L"")) {
@@ -269,7 +292,9 @@ struct Scenario {
   // A visible top-level window of Orvane's.
   HWND Own(const wchar_t* className, const wchar_t* title) const {
     HWND top = nullptr;
-    while ((top = FindWindowExW(nullptr, top, className, title)) && (PidOf(top) != orvane.dwProcessId || !IsWindowVisible(top))) {}
+    while ((top = FindWindowExW(nullptr, top, className, title)) &&
+           (PidOf(top) != orvane.dwProcessId || !IsWindowVisible(top))) {
+    }
     return top;
   }
   HWND Dialog() const { return Own(L"#32770", L"Orvane 設定"); }
@@ -316,7 +341,9 @@ struct Scenario {
     Eventually([&] { return (menu = Menu()) != nullptr; }, "the tray menu did not open on a right-button release");
     PostMessageW(menu, WM_CHAR, WPARAM(mnemonic), 0);
   }
-  void Command(int id) { PostMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(Dialog(), id))); }
+  void Command(int id) {
+    PostMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(Dialog(), id)));
+  }
   double SinceMark() const { return double(Microseconds() - markUs) / 1000; }
 
   void Run(const std::string& steps, int scale) {
@@ -334,7 +361,10 @@ struct Scenario {
       if (w[0] == "repeat") {
         loops.push_back({i, std::stoi(w[1]) * scale});
       } else if (w[0] == "end") {
-        if (--loops.back().second > 0) i = loops.back().first; else loops.pop_back();
+        if (--loops.back().second > 0)
+          i = loops.back().first;
+        else
+          loops.pop_back();
       } else {
         try {
           Step(w);
@@ -355,27 +385,34 @@ struct Scenario {
     } else if (verb == "wall") {  // a new start of that saver ("p": in preview mode) shows inside the host [within MS]
       const std::string mode = arg(2) == "p" ? "/p" : "/s";
       size_t& seen = wallpapers[arg(1) + mode];
-      Eventually([&] {
-        const std::vector<std::string> starts = Starts(arg(1), mode);
-        return starts.size() > seen && std::to_string(HostedPid()) == starts.back();
-      }, "no new " + mode + " start of " + arg(1) + " shows inside the host", w.size() > 3 ? DWORD(number(3)) : kLong);
+      Eventually(
+          [&] {
+            const std::vector<std::string> starts = Starts(arg(1), mode);
+            return starts.size() > seen && std::to_string(HostedPid()) == starts.back();
+          },
+          "no new " + mode + " start of " + arg(1) + " shows inside the host", w.size() > 3 ? DWORD(number(3)) : kLong);
       seen = Starts(arg(1), mode).size();
     } else if (verb == "starts") {  // SAVER MODE N: started N times in that mode
       if (!WaitFor([&] { return int(Starts(arg(1), arg(2)).size()) == number(3); }, kSettle)) {
-        throw Failure(arg(1) + " was started " + std::to_string(Starts(arg(1), arg(2)).size()) + " times with " + arg(2));
+        throw Failure(arg(1) + " was started " + std::to_string(Starts(arg(1), arg(2)).size()) + " times with " +
+                      arg(2));
       }
     } else if (verb == "savers") {  // N [SAVER]: saver processes running
       Eventually([&] { return int(SaverPids(Widen(arg(2))).size()) == number(1); }, "other saver processes run");
     } else if (verb == "exited") {  // the latest wallpaper saver of that name ended on its own, for that reason
-      Eventually([&] { return Logged(arg(1), {Starts(arg(1), "/s").back(), "exit", arg(2)}); },
-                 "the wallpaper saver did not end on its own (ended by force?)");
+      Eventually(
+          [&] {
+            return Logged(arg(1), {Starts(arg(1), "/s").back(), "exit", arg(2)});
+          },
+          "the wallpaper saver did not end on its own (ended by force?)");
     } else if (verb == "icon") {
       NOTIFYICONDATAW icon{sizeof(icon), Main(), 1};
       Eventually([&] { return Shell_NotifyIconW(NIM_MODIFY, &icon) == (number(1) == 1); },
                  number(1) ? "the notification-area icon is missing" : "the notification-area icon stayed");
     } else if (verb == "tray") {
-      const std::map<std::string, UINT> kMouse{{"lu", WM_LBUTTONUP}, {"ru", WM_RBUTTONUP}, {"ld", WM_LBUTTONDOWN}, {"rd", WM_RBUTTONDOWN},
-                                               {"ldbl", WM_LBUTTONDBLCLK}, {"rdbl", WM_RBUTTONDBLCLK}, {"move", WM_MOUSEMOVE}};
+      const std::map<std::string, UINT> kMouse{
+          {"lu", WM_LBUTTONUP},       {"ru", WM_RBUTTONUP},       {"ld", WM_LBUTTONDOWN}, {"rd", WM_RBUTTONDOWN},
+          {"ldbl", WM_LBUTTONDBLCLK}, {"rdbl", WM_RBUTTONDBLCLK}, {"move", WM_MOUSEMOVE}};
       for (size_t i = 1; i < w.size(); ++i) PostMessageW(Main(), WMA_TRAY_CALLBACK, 1, kMouse.at(w[i]));
     } else if (verb == "menu" || verb == "nomenu") {
       Eventually([&] { return (Menu() != nullptr) == (verb == "menu"); },
@@ -389,11 +426,13 @@ struct Scenario {
       if (arg(1) == "mark") markUs = Microseconds(), pollMs = 1;
       // A figure's wait looks every millisecond, but only when the foreground changed: the dialog comes forward.
       HWND front = pollMs == 1 ? GetForegroundWindow() : nullptr;
-      Eventually([&] {
-        if (pollMs == 1 && GetForegroundWindow() == front) return false;
-        front = GetForegroundWindow();
-        return (Dialog() != nullptr) == (verb == "dialog");
-      }, "the settings dialog is not " + std::string(verb == "dialog" ? "open" : "closed"));
+      Eventually(
+          [&] {
+            if (pollMs == 1 && GetForegroundWindow() == front) return false;
+            front = GetForegroundWindow();
+            return (Dialog() != nullptr) == (verb == "dialog");
+          },
+          "the settings dialog is not " + std::string(verb == "dialog" ? "open" : "closed"));
       pollMs = 20;
     } else if (verb == "select") {
       HWND combo = GetDlgItem(Dialog(), IDC_SAVERLIST);
@@ -402,7 +441,9 @@ struct Scenario {
       SendMessageW(combo, CB_SETCURSEL, WPARAM(index), 0);
       PostMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(IDC_SAVERLIST, CBN_SELCHANGE), LPARAM(combo));
     } else if (verb == "press") {
-      Command(std::map<std::string, int>{{"ok", IDOK}, {"cancel", IDCANCEL}, {"apply", IDC_APPLY}, {"config", IDC_CONFIGURE}}.at(arg(1)));
+      Command(std::map<std::string, int>{
+          {"ok", IDOK}, {"cancel", IDCANCEL}, {"apply", IDC_APPLY}, {"config", IDC_CONFIGURE}}
+                  .at(arg(1)));
     } else if (verb == "list" || verb == "selected") {  // the saver list's texts, '|' between them
       HWND combo = GetDlgItem(Dialog(), IDC_SAVERLIST);
       std::wstring items;
@@ -421,13 +462,16 @@ struct Scenario {
     } else if (verb == "front") {
       Eventually([&] { return GetForegroundWindow() == Dialog(); }, "the settings dialog was not brought forward");
     } else if (verb == "shell") {  // a command to the simulated shell; "new OPTIONS": a new one
-      const std::map<std::string, UINT> kCommands{{"destroy", kShellDestroyLayer}, {"resize", kShellResizeLayer}, {"later", kShellBuildLater},
-                                                  {"worker", kShellRecreateWorker}, {"kill", kShellDestroyAll}, {"tray", kShellTrayReady}};
+      const std::map<std::string, UINT> kCommands{{"destroy", kShellDestroyLayer}, {"resize", kShellResizeLayer},
+                                                  {"later", kShellBuildLater},     {"worker", kShellRecreateWorker},
+                                                  {"kill", kShellDestroyAll},      {"tray", kShellTrayReady}};
       NOTIFYICONDATAW icon{sizeof(icon), Main(), 1};
       // Wine's notification area outlives the simulated shell; a real one goes with the shell, and its icons too.
       if (arg(1) == "kill") Shell_NotifyIconW(NIM_DELETE, &icon);
-      if (arg(1) == "new") StartShell(Widen(arg(2)));
-      else Shell(kCommands.at(arg(1)), w.size() > 2 ? WPARAM(number(2)) : 0, w.size() > 3 ? number(3) : 0);
+      if (arg(1) == "new")
+        StartShell(Widen(arg(2)));
+      else
+        Shell(kCommands.at(arg(1)), w.size() > 2 ? WPARAM(number(2)) : 0, w.size() > 3 ? number(3) : 0);
     } else if (verb == "box" || verb == "nobox") {  // box TEXT: a message box saying that comes; it is closed
       HWND box = nullptr;
       if (verb == "nobox") return Expect(Box() == nullptr, "an unexpected message box is open");
@@ -438,13 +482,16 @@ struct Scenario {
       PostMessageW(box, WM_COMMAND, IDOK, 0);
       Eventually([&] { return Box() != box; }, "the message box did not close");
     } else if (verb == "exits") {
-      Expect(EndedWell(orvane.hProcess, w.size() > 1 ? DWORD(number(1)) : 20000), "Orvane did not end with code 0 in time");
+      Expect(EndedWell(orvane.hProcess, w.size() > 1 ? DWORD(number(1)) : 20000),
+             "Orvane did not end with code 0 in time");
     } else if (verb == "running") {
       Expect(Alive(orvane.hProcess), "Orvane ended");
     } else if (verb == "file") {
       const std::vector<std::uint8_t> bytes = EncodeSettings(Widen(arg(1)).c_str());
-      Eventually([&] { return ReadText(dir + L"\\TAVO.dat") == std::string(bytes.begin(), bytes.end()); }, "TAVO.dat holds another choice");
-      Expect(GetFileAttributesW((dir + L"\\TAVO.dat.new").c_str()) == INVALID_FILE_ATTRIBUTES, "TAVO.dat.new left behind");
+      Eventually([&] { return ReadText(dir + L"\\TAVO.dat") == std::string(bytes.begin(), bytes.end()); },
+                 "TAVO.dat holds another choice");
+      Expect(GetFileAttributesW((dir + L"\\TAVO.dat.new").c_str()) == INVALID_FILE_ATTRIBUTES,
+             "TAVO.dat.new left behind");
     } else if (verb == "repaint" || verb == "requests") {  // N: WM_SYSCOLORCHANGE or 0x052C messages the shell received
       const UINT command = verb == "repaint" ? kShellCountSysColor : kShellCount052c;
       if (!WaitFor([&] { return Shell(command) == number(1); }, kSettle)) {
@@ -453,32 +500,45 @@ struct Scenario {
     } else if (verb == "adopted") {
       HWND host = Host(), layer = HWND(Shell(kShellLayer));
       // On the raised desktop the host is the layer's sibling inside Progman.
-      Expect(host && (GetParent(host) == layer || GetParent(host) == GetParent(layer)), "the host is not inside the layer");
+      Expect(host && (GetParent(host) == layer || GetParent(host) == GetParent(layer)),
+             "the host is not inside the layer");
       Expect((GetWindowLongW(host, GWL_STYLE) & (WS_CHILD | WS_DISABLED | WS_POPUP)) == (WS_CHILD | WS_DISABLED) &&
-             (GetWindowLongW(host, GWL_EXSTYLE) & WS_EX_LAYERED), "the host is no disabled layered child");
+                 (GetWindowLongW(host, GWL_EXSTYLE) & WS_EX_LAYERED),
+             "the host is no disabled layered child");
       for (HWND child : Children(host)) {
-        Expect((GetWindowLongW(child, GWL_STYLE) & (WS_CHILD | WS_POPUP | WS_MAXIMIZE)) == WS_CHILD, "an adopted window is no plain child");
-        Expect(!(GetWindowLongW(child, GWL_EXSTYLE) & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW)), "an adopted window kept its topmost or tool-window bit");
+        Expect((GetWindowLongW(child, GWL_STYLE) & (WS_CHILD | WS_POPUP | WS_MAXIMIZE)) == WS_CHILD,
+               "an adopted window is no plain child");
+        Expect(!(GetWindowLongW(child, GWL_EXSTYLE) & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW)),
+               "an adopted window kept its topmost or tool-window bit");
       }
     } else if (verb == "children" || verb == "enabled") {
       const std::vector<HWND> children = Children(Host());
-      const auto count = verb == "children" ? ptrdiff_t(children.size()) : std::count_if(children.begin(), children.end(), IsWindowEnabled);
+      const auto count = verb == "children" ? ptrdiff_t(children.size())
+                                            : std::count_if(children.begin(), children.end(), IsWindowEnabled);
       Expect(count == number(1), "the host holds " + std::to_string(count) + " such windows");
     } else if (verb == "hostsize") {
       RECT rect{};
-      Eventually([&] { return GetClientRect(Host(), &rect) && rect.right == number(1) && rect.bottom == number(2); }, "the host is not the layer's size");
+      Eventually([&] { return GetClientRect(Host(), &rect) && rect.right == number(1) && rect.bottom == number(2); },
+                 "the host is not the layer's size");
     } else if (verb == "region") {  // the host shows just that much of the saver (the first monitor)
       HRGN region = CreateRectRgn(0, 0, 0, 0);
       RECT box{};
-      Eventually([&] { return GetWindowRgn(Host(), region) != ERROR && GetRgnBox(region, &box) && box.right == number(1) && box.bottom == number(2); },
-                 "the host does not show just the saver's " + arg(1) + "x" + arg(2));
+      Eventually(
+          [&] {
+            return GetWindowRgn(Host(), region) != ERROR && GetRgnBox(region, &box) && box.right == number(1) &&
+                   box.bottom == number(2);
+          },
+          "the host does not show just the saver's " + arg(1) + "x" + arg(2));
       DeleteObject(region);
     } else if (verb == "nohost") {
       Eventually([&] { return Host() == nullptr; }, "a host window exists");
     } else if (verb == "below") {
-      Eventually([&] { return Host() && GetWindow(HWND(Shell(kShellIconView)), GW_HWNDNEXT) == Host(); }, "the host is not right below the icon view");
+      Eventually([&] { return Host() && GetWindow(HWND(Shell(kShellIconView)), GW_HWNDNEXT) == Host(); },
+                 "the host is not right below the icon view");
     } else if (verb == "workarea") {  // "workarea 2": two at once, as the shell broadcasts them
-      auto send = [&] { return SendMessageTimeoutW(Main(), WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, SMTO_NORMAL, kLong, nullptr); };
+      auto send = [&] {
+        return SendMessageTimeoutW(Main(), WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, SMTO_NORMAL, kLong, nullptr);
+      };
       std::future<LRESULT> other = arg(1) == "2" ? std::async(std::launch::async, send) : std::future<LRESULT>();
       Expect(send() && (!other.valid() || other.get()), "Orvane did not answer a work-area change");
     } else if (verb == "display") {
@@ -487,7 +547,9 @@ struct Scenario {
       Pump(DWORD(number(1)));
     } else if (verb == "lock" || verb == "unlock") {  // TAVO.dat in use: a save must fail
       if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
-      lock = verb == "unlock" ? INVALID_HANDLE_VALUE : CreateFileW((dir + L"\\TAVO.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+      lock = verb == "unlock"
+                 ? INVALID_HANDLE_VALUE
+                 : CreateFileW((dir + L"\\TAVO.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     } else if (verb == "configclose") {
       HWND config = nullptr;
       Eventually([&] { return (config = FindWindowW(nullptr, kFixtureConfigTitle)) != nullptr; }, "no configuration");
@@ -497,8 +559,11 @@ struct Scenario {
     } else if (verb == "handles") {  // "mark", or N: at most N more than at the mark, once Orvane is idle
       Pump(500);
       const unsigned now = HandleCount(orvane.dwProcessId);
-      if (arg(1) == "mark") handleMark = now;
-      else Expect(now <= handleMark + unsigned(number(1)), "Orvane holds " + std::to_string(now - handleMark) + " more handles");
+      if (arg(1) == "mark")
+        handleMark = now;
+      else
+        Expect(now <= handleMark + unsigned(number(1)),
+               "Orvane holds " + std::to_string(now - handleMark) + " more handles");
     } else if (verb == "responsive") {  // MS: Orvane answers a message within that
       const ULONGLONG start = GetTickCount64();
       SendMessageTimeoutW(Main(), WM_NULL, 0, 0, SMTO_NORMAL, kLong, nullptr);
@@ -507,17 +572,25 @@ struct Scenario {
       if (arg(1) == "restore") return (void)ShowWindow(cover, SW_RESTORE);
       DestroyWindow(cover);
       const DWORD style = WS_POPUP | (arg(1) == "hidden" ? 0 : WS_VISIBLE) | (arg(1) == "small" ? 0 : WS_MAXIMIZE);
-      cover = CreateWindowExW(arg(1) == "overlay" ? WS_EX_LAYERED | WS_EX_TRANSPARENT : 0, L"STATIC", L"", style, 0, 0, 200, 200, nullptr, nullptr, nullptr, nullptr);
+      cover = CreateWindowExW(arg(1) == "overlay" ? WS_EX_LAYERED | WS_EX_TRANSPARENT : 0, L"STATIC", L"", style, 0, 0,
+                              200, 200, nullptr, nullptr, nullptr, nullptr);
     } else if (verb == "beat") {  // the hosted saver's heartbeat goes on (1) or stands (0) within 1.5 s
-      Eventually([&] {
-        const std::wstring before = Heartbeat();
-        Pump(300);
-        return (Heartbeat() != before) == (number(1) == 1);
-      }, number(1) ? "the saver's heartbeat does not go on" : "the saver's heartbeat does not stop", 1500);
+      Eventually(
+          [&] {
+            const std::wstring before = Heartbeat();
+            Pump(300);
+            return (Heartbeat() != before) == (number(1) == 1);
+          },
+          number(1) ? "the saver's heartbeat does not go on" : "the saver's heartbeat does not stop", 1500);
     } else if (verb == "session") {
       SendMessageW(Main(), WM_WTSSESSION_CHANGE, arg(1) == "lock" ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK, 0);
     } else if (verb == "power") {  // the display's state, as the system tells it: the record lives in Orvane's memory
-      struct { GUID guid; DWORD length, state; } setting{{0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}}, sizeof(DWORD), DWORD(number(1))};
+      struct {
+        GUID guid;
+        DWORD length, state;
+      } setting{{0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}},
+                sizeof(DWORD),
+                DWORD(number(1))};
       void* remote = VirtualAllocEx(orvane.hProcess, nullptr, sizeof(setting), MEM_COMMIT, PAGE_READWRITE);
       WriteProcessMemory(orvane.hProcess, remote, &setting, sizeof(setting), nullptr);
       SendMessageW(Main(), WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, LPARAM(remote));
@@ -525,7 +598,8 @@ struct Scenario {
       for (int i = 0; i < number(1); ++i) Install(L"FixtureSaver.exe", L"fxmany" + std::to_wstring(i));
     } else if (verb == "mark") {  // benchmarks: the moment the figures below count from
       markUs = Microseconds();
-    } else if (verb == "figure") {  // NAME: ms since the mark; NAME SAVER: until its newest wallpaper showed in the host
+    } else if (verb ==
+               "figure") {  // NAME: ms since the mark; NAME SAVER: until its newest wallpaper showed in the host
       if (w.size() == 2) return Figure(arg(1), SinceMark());
       for (const Words& line : Log(arg(2))) {
         if (line.size() > 5 && line[0] == Starts(arg(2), "/s").back() && line[1] == "shown" && line[5] != "0") {
@@ -553,22 +627,29 @@ struct Scenario {
       const std::wstring system = SystemDir();
       markUs = Microseconds();
       ForEachFile(system + L"\\*.scr", [&](const WIN32_FIND_DATAW& found) {
-        HMODULE module = w.size() < 3 ? nullptr : LoadLibraryExW((system + L"\\" + found.cFileName).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        HMODULE module = w.size() < 3 ? nullptr
+                                      : LoadLibraryExW((system + L"\\" + found.cFileName).c_str(), nullptr,
+                                                       LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         const wchar_t* text = nullptr;
         if (module) LoadStringW(module, 1, LPWSTR(&text), 0), FreeLibrary(module);
       });
       Figure(arg(1), SinceMark());
     } else if (verb == "usage") {  // CPU ms and context switches so far: Orvane's, the reference's, the wineserver's
-      for (const auto& [name, part] : std::map<std::string, std::string>{{"orvane", Narrow(dir.substr(dir.rfind(L'\\') + 1))}, {"reference", arg(2)}, {"wineserver", "wineserver"}}) {
+      for (const auto& [name, part] :
+           std::map<std::string, std::string>{{"orvane", Narrow(dir.substr(dir.rfind(L'\\') + 1))},
+                                              {"reference", arg(2)},
+                                              {"wineserver", "wineserver"}}) {
         if (part.empty()) continue;
         const std::pair<double, double> usage = UnixUsage(part);
         Figure(arg(1) + "-cpu-" + name, usage.first), Figure(arg(1) + "-switches-" + name, usage.second);
       }
     } else if (verb == "memory") {
-      for (const auto& [name, process] : std::map<std::string, HANDLE>{{"orvane", orvane.hProcess}, {"reference", spawned.hProcess}}) {
+      for (const auto& [name, process] :
+           std::map<std::string, HANDLE>{{"orvane", orvane.hProcess}, {"reference", spawned.hProcess}}) {
         PROCESS_MEMORY_COUNTERS counters{sizeof(counters)};
         GetProcessMemoryInfo(process, &counters, sizeof(counters));
-        Figure("private-" + name, double(counters.PagefileUsage) / 1024), Figure("working-set-" + name, double(counters.WorkingSetSize) / 1024);
+        Figure("private-" + name, double(counters.PagefileUsage) / 1024),
+            Figure("working-set-" + name, double(counters.WorkingSetSize) / 1024);
       }
     } else {
       throw Failure("unknown step");
@@ -626,7 +707,8 @@ const Row kRows[] = {
     {"tray-not-ready", L"--arranged --tray-late", L"fxplain", L"fxplain",
      "start; wall fxplain; icon 0; nobox; shell tray; icon 1; nobox; adopted; pick q; exits"},
     {"configure-wallpaper-saver", L"--arranged", L"fxplain", L"fxplain",
-     "start; wall fxplain; dialog; starts fxplain /p 1; press config; starts fxplain /c: 1; exited fxplain key; configclose; "
+     "start; wall fxplain; dialog; starts fxplain /p 1; press config; starts fxplain /c: 1; exited fxplain key; "
+     "configclose; "
      "wall fxplain; starts fxplain /p 2; press cancel; nodialog; savers 1"},
     {"stubborn-preview-and-config", L"--arranged", L"fxprevhang fxcfghang=A", nullptr,
      "start; dialog; select Fixture~Saver; starts fxprevhang /p 1; select Alt~Saver; savers 0 fxprevhang; "
@@ -685,7 +767,8 @@ int main(int argc, char** argv) {
   // Wine's notification area stalls about 2 s each time its last icon goes, which a real desktop never lets
   // happen: `bench up` starts one of these to keep an icon there for the bench's life.
   if (argc > 1 && argv[1] == std::string("--keep-icon")) {
-    NOTIFYICONDATAW icon{sizeof(icon), CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr), 1};
+    NOTIFYICONDATAW icon{sizeof(icon), CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr),
+                         1};
     while (!Shell_NotifyIconW(NIM_ADD, &icon)) Sleep(500);
     for (MSG msg; GetMessageW(&msg, nullptr, 0, 0) > 0;) DispatchMessageW(&msg);
     return 0;
