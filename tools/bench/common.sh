@@ -1,4 +1,4 @@
-# Sourced by tools/test and tools/run.
+# Sourced by the tools: packages, build presets, and the Wine environment of a bench build tree.
 
 say() { echo "==> $*"; }
 
@@ -8,7 +8,7 @@ ORVANE_PACKAGES=(
   cmake make
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 wine32:i386
-  xvfb xauth x11-utils
+  xvfb xauth x11-utils clang-format
 )
 
 install_packages() {
@@ -64,4 +64,41 @@ build_preset() {
   [ $# -gt 0 ] && targets=(--target "$@")
   say "building preset $preset${targets:+ (${*})}"
   cmake --build --preset "$preset" -j "$(nproc)" "${targets[@]}"
+}
+
+# A process counts as gone once it is a zombie: some containers never reap orphans.
+alive() {
+  local pid=$1 status
+  [ -n "$pid" ] && [ -r "/proc/$pid/stat" ] || return 1
+  status=$(sed 's/^.*) \(.\).*$/\1/' "/proc/$pid/stat" 2>/dev/null) || return 1
+  [ "$status" != Z ]
+}
+
+# Machine field of a PE file's COFF header: 014c i386, 8664 AMD64.
+pe_arch() {
+  local offset machine
+  offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  machine=$(od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' ')
+  case $machine in
+    014c) echo i686 ;;
+    8664) echo x86_64 ;;
+    *) return 1 ;;
+  esac
+}
+
+# wine_env BUILD_DIR: the environment of that tree's bench (its prefix, display and architecture, as `bench up`
+# recorded them); sets wine and wineserver to the programs to run.
+wine_env() {
+  local state=$1/bench
+  export WINEPREFIX=$1/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export DISPLAY
+  DISPLAY=$(cat "$state/display")
+  wineserver=/usr/lib/wine/wineserver
+  if [ "$(cat "$state/arch")" = x86_64 ]; then
+    export WINEARCH=win64
+    wine=/usr/lib/wine/wine64
+  else
+    export WINEARCH=win32
+    wine=wine
+  fi
 }

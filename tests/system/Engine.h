@@ -1,0 +1,503 @@
+// The engine that plays user stories: the simulated shell, fixture savers and the real Orvane.exe in a fresh
+// folder, driven from outside as a user and the shell would. A row is the shell's options, the savers installed,
+// the stored choice and "verb args; ..." steps; the verbs are the table at the end. Every check waits for its
+// condition within a deadline; `pump` only comes before a check that something did not happen.
+#pragma once
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "FixtureProtocol.h"
+#include "Shell.h"
+#include "app/AppState.h"
+#include "resource.h"
+#include "settings/SettingsFile.h"
+
+struct Row {
+  const char* name;
+  const wchar_t* shell;     // the simulated shell's options (Shell.h); null: no shell
+  const wchar_t* savers;    // "fxplain fxalt=A fxnn=N": FixtureSaver.exe, FixtureSaverAlt.exe, FixtureSaverNoName.exe
+  const wchar_t* settings;  // the stored saver name; null: no settings file
+  const char* steps;        // "verb args; ..."; '~' stands for a blank inside a word
+};
+
+using Words = std::vector<std::string>;
+using Failure = std::runtime_error;
+inline void Expect(bool holds, const std::string& fault) {
+  if (!holds) throw Failure(fault);
+}
+inline std::wstring Widen(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &wide[0], int(wide.size())));
+  return wide;
+}
+
+// How often a wait looks; benchmarks look every millisecond, so that their figures end close to the event.
+inline DWORD pollMs = 20;
+constexpr DWORD kLong = 30000;
+// Long enough for a saver's 3000 ms stop grace on a busy machine.
+constexpr DWORD kSettle = 8000;
+
+// Pumps this thread's messages until the condition holds; false when the time ran out.
+inline bool WaitFor(const std::function<bool()>& condition, DWORD ms) {
+  for (const ULONGLONG deadline = GetTickCount64() + ms; !condition();) {
+    if (GetTickCount64() > deadline) return condition();
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, pollMs, QS_ALLINPUT);
+  }
+  return true;
+}
+inline void Eventually(const std::function<bool()>& condition, const std::string& fault, DWORD ms = kSettle) {
+  Expect(WaitFor(condition, ms), fault);
+}
+// Waits for a count to reach the number expected; the fault names the count it stayed at.
+inline void Count(const std::function<size_t()>& count, size_t expected, const std::string& what, DWORD ms = kSettle) {
+  Expect(WaitFor([&] { return count() == expected; }, ms), what + ": " + std::to_string(count()));
+}
+
+inline std::wstring SystemDir() {
+  wchar_t dir[MAX_PATH];
+  return std::wstring(dir, GetSystemDirectoryW(dir, MAX_PATH));
+}
+inline bool Alive(HANDLE process) { return process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
+inline PROCESS_INFORMATION Launch(const std::wstring& exe, const std::wstring& arguments, const wchar_t* dir) {
+  std::wstring line = L"\"" + exe + L"\" " + arguments;
+  STARTUPINFOW startup{sizeof(startup)};
+  PROCESS_INFORMATION info{};
+  // Wine has been seen failing a start at once, cause unknown: try again before giving up.
+  for (int attempt = 0; attempt < 3 && !info.hProcess; ++attempt) {
+    if (!CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, dir, &startup, &info)) Sleep(200);
+  }
+  Expect(info.hProcess, "cannot start a program: error " + std::to_string(GetLastError()));
+  CloseHandle(info.hThread);
+  return info;
+}
+inline void End(PROCESS_INFORMATION& info) {
+  if (Alive(info.hProcess)) TerminateProcess(info.hProcess, 1);
+  if (info.hProcess) WaitForSingleObject(info.hProcess, 5000);
+  if (info.hProcess) CloseHandle(info.hProcess);
+  info = {};
+}
+inline bool EndedWell(HANDLE process, DWORD ms) {
+  DWORD code = 1;
+  return WaitForSingleObject(process, ms) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code) && code == 0;
+}
+inline DWORD PidOf(HWND hwnd) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  return hwnd ? pid : 0;
+}
+inline std::vector<HWND> Children(HWND parent) {
+  std::vector<HWND> found;
+  for (HWND child = GetWindow(parent, GW_CHILD); parent && child; child = GetWindow(child, GW_HWNDNEXT)) {
+    found.push_back(child);
+  }
+  return found;
+}
+// The running savers of that base name (empty: any), by process id.
+inline std::vector<DWORD> SaverPids(const std::wstring& baseName) {
+  std::vector<DWORD> pids;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry{sizeof(entry)};
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    const std::wstring exe = CharLowerW(entry.szExeFile);
+    if (exe.size() > 4 && exe.substr(exe.size() - 4) == L".scr" && (baseName.empty() || exe == baseName + L".scr")) {
+      pids.push_back(entry.th32ProcessID);
+    }
+  }
+  CloseHandle(snapshot);
+  return pids;
+}
+inline std::string ReadText(const std::wstring& path) {
+  std::ifstream file(std::filesystem::path(path), std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+struct Args : Words {
+  std::string operator[](size_t i) const { return i < size() ? at(i) : std::string(); }
+  int Number(size_t i, int otherwise = 0) const { return i < size() ? std::stoi(at(i)) : otherwise; }
+  std::wstring Wide(size_t i) const { return Widen((*this)[i]); }
+};
+
+struct Scenario {
+  // One folder for Orvane.exe, TAVO.dat and the savers' logs.
+  std::wstring dir =
+      std::filesystem::temp_directory_path().wstring() + L"orvane-" + std::to_wstring(GetCurrentProcessId());
+  PROCESS_INFORMATION orvane{};
+  HWND cover = nullptr;
+  std::map<std::string, size_t> wallpapers;  // wallpaper starts seen, per saver and mode
+
+  explicit Scenario(const Row& row) {
+    std::filesystem::create_directories(dir);
+    SetEnvironmentVariableW(kFixtureEnvLog, dir.c_str());
+    KillSavers();
+    for (const auto& found : std::filesystem::directory_iterator(SystemDir())) {
+      if (found.path().extension() == L".scr") std::filesystem::remove(found.path());
+    }
+    std::wistringstream savers(row.savers);
+    for (std::wstring saver; savers >> saver;) {
+      const std::wstring kind = saver.find(L"=A") != saver.npos   ? L"Alt"
+                                : saver.find(L"=N") != saver.npos ? L"NoName"
+                                                                  : L"";
+      Install(L"FixtureSaver" + kind + L".exe", saver.substr(0, saver.find(L'=')));
+    }
+    CopyFileW(BenchPath(L"ORVANE_EXE_PATH").c_str(), (dir + L"\\Orvane.exe").c_str(), FALSE);
+    const std::vector<std::uint8_t> bytes = EncodeSettings(row.settings);
+    if (row.settings) {
+      std::ofstream(std::filesystem::path(dir + L"\\TAVO.dat"), std::ios::binary)
+          .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    if (row.shell) StartShell(row.shell);
+  }
+  ~Scenario() {
+    End(orvane);
+    KillSavers();
+    DestroyWindow(cover);
+    EndShell();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
+  static void Install(const std::wstring& binary, const std::wstring& baseName) {
+    const std::wstring from = BenchPath(L"ORVANE_FIXTURES_DIR") + L"\\" + binary;
+    CopyFileW(from.c_str(), (SystemDir() + L"\\" + baseName + L".scr").c_str(), FALSE);
+  }
+  static void KillSavers() {
+    for (DWORD pid : SaverPids(L"")) {
+      PROCESS_INFORMATION info{OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)};
+      End(info);
+    }
+  }
+  HWND Main() const {
+    HWND main = FindWindowW(kInstanceId, nullptr);
+    return PidOf(main) == orvane.dwProcessId ? main : nullptr;
+  }
+  HWND Host() const {
+    HWND host = nullptr;
+    for (HWND top = GetTopWindow(nullptr); top && !host; top = GetWindow(top, GW_HWNDNEXT)) {
+      host = FindWindowExW(top, nullptr, kHostClassName, nullptr);
+    }
+    return host;
+  }
+  // A visible top-level window of Orvane's.
+  HWND Own(const wchar_t* className, const wchar_t* title) const {
+    HWND top = FindWindowExW(nullptr, nullptr, className, title);
+    while (top && (PidOf(top) != orvane.dwProcessId || !IsWindowVisible(top))) {
+      top = FindWindowExW(nullptr, top, className, title);
+    }
+    return top;
+  }
+  HWND Dialog() const { return Own(L"#32770", L"Orvane 設定"); }
+  HWND Box() const { return Own(L"#32770", kAppTitle); }
+  // The saver's log, each line split into words.
+  std::vector<Words> Log(const std::string& saver) const {
+    std::vector<Words> lines;
+    std::istringstream file(ReadText(dir + L"\\" + Widen(saver) + L".log"));
+    for (std::string line; std::getline(file, line);) {
+      std::istringstream words(line);
+      lines.emplace_back(std::istream_iterator<std::string>(words), std::istream_iterator<std::string>());
+    }
+    return lines;
+  }
+  // Pids of the saver's starts in that mode ("/s", "/p", "/c:"), oldest first.
+  std::vector<std::string> Starts(const std::string& saver, const std::string& mode) const {
+    std::vector<std::string> pids;
+    for (const Words& line : Log(saver)) {
+      if (line.size() > 2 && line[1] == "start" && line[2].find(mode) == 0) pids.push_back(line[0]);
+    }
+    return pids;
+  }
+  std::wstring Heartbeat() const {
+    wchar_t text[32] = L"";
+    for (HWND child : Children(Host())) InternalGetWindowText(child, text, 32);
+    return text;
+  }
+  void Pick(char mnemonic) {
+    PostMessageW(Main(), WMA_TRAY_CALLBACK, 1, WM_RBUTTONUP);
+    Eventually([&] { return Own(L"#32768", nullptr) != nullptr; }, "the tray menu did not open");
+    PostMessageW(Own(L"#32768", nullptr), WM_CHAR, WPARAM(mnemonic), 0);
+  }
+  void Run(const std::string& steps, int scale);
+
+  // The verbs. A row's step "wall fxplain p" calls Wall with {"wall", "fxplain", "p"}.
+  // start: Orvane, up to its main window; launch: without waiting.
+  void Start(const Args& a) {
+    orvane = Launch(dir + L"\\Orvane.exe", L"", dir.c_str());
+    if (a[0] == "start") Eventually([&] { return Main() != nullptr; }, "Orvane did not reach its main window", kLong);
+  }
+  // SAVER [p|s] [MS]: a new start of that saver (p: in preview mode) shows inside the host.
+  void Wall(const Args& a) {
+    const std::string mode = a[2] == "p" ? "/p" : "/s";
+    size_t& seen = wallpapers[a[1] + mode];
+    const auto shown = [&] {
+      const std::vector<std::string> starts = Starts(a[1], mode);
+      DWORD shownPid = 0;
+      for (HWND child : Children(Host()))
+        shownPid = GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE ? PidOf(child) : shownPid;
+      return starts.size() > seen && std::to_string(shownPid) == starts.back();
+    };
+    Eventually(shown, "no new " + mode + " start of " + a[1] + " shows inside the host", a.Number(3, kLong));
+    seen = Starts(a[1], mode).size();
+  }
+  // SAVER MODE N: started N times in that mode.
+  void CountStarts(const Args& a) {
+    Count([&] { return Starts(a[1], a[2]).size(); }, a.Number(3), "starts of " + a[1] + " " + a[2]);
+  }
+  // N [SAVER [MS]]: saver processes running.
+  void Savers(const Args& a) {
+    Count([&] { return SaverPids(a.Wide(2)).size(); }, a.Number(1), "saver processes", a.Number(3, kSettle));
+  }
+  // SAVER REASON: the latest wallpaper saver of that name ended by itself, for that reason (not by force).
+  void Exited(const Args& a) {
+    const auto logged = [&] {
+      const std::vector<Words> lines = Log(a[1]);
+      return std::count(lines.begin(), lines.end(), Words{Starts(a[1], "/s").back(), "exit", a[2]}) == 1;
+    };
+    Eventually(logged, "the wallpaper saver did not end on its own (ended by force?)");
+  }
+  void Icon(const Args& a) {
+    NOTIFYICONDATAW icon{sizeof(icon), Main(), 1};
+    Eventually([&] { return Shell_NotifyIconW(NIM_MODIFY, &icon) == (a[1] == "1"); }, "the icon is not " + a[1]);
+  }
+  void PickItem(const Args& a) { Pick(a[1][0]); }
+  // dialog: opened from the tray menu; nodialog: none is open.
+  void OpenDialog(const Args& a) {
+    if (a[0] == "dialog") Pick('s');
+    Eventually([&] { return (Dialog() != nullptr) == (a[0] == "dialog"); }, "the settings dialog is not " + a[0]);
+  }
+  void Select(const Args& a) {
+    HWND list = GetDlgItem(Dialog(), IDC_SAVERLIST);
+    const LRESULT index = SendMessageW(list, CB_FINDSTRINGEXACT, WPARAM(-1), LPARAM(a.Wide(1).c_str()));
+    Expect(index >= 0, "the saver list has no such entry");
+    SendMessageW(list, CB_SETCURSEL, WPARAM(index), 0);
+    PostMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(IDC_SAVERLIST, CBN_SELCHANGE), LPARAM(list));
+  }
+  void Press(const Args& a) {
+    const std::map<std::string, int> ids{
+        {"ok", IDOK}, {"cancel", IDCANCEL}, {"apply", IDC_APPLY}, {"config", IDC_CONFIGURE}};
+    PostMessageW(Dialog(), WM_COMMAND, ids.at(a[1]), LPARAM(GetDlgItem(Dialog(), ids.at(a[1]))));
+  }
+  // A second start hands over to the running one and ends with code 0; an open dialog comes forward.
+  void Second(const Args&) {
+    PROCESS_INFORMATION second = Launch(dir + L"\\Orvane.exe", L"", dir.c_str());
+    const bool ended = EndedWell(second.hProcess, 10000);
+    End(second);
+    Expect(ended && Alive(orvane.hProcess), "a second start did not just hand over and end with code 0");
+    if (Dialog()) Eventually([&] { return GetForegroundWindow() == Dialog(); }, "the dialog did not come forward");
+  }
+  // A change to the simulated shell (Shell.h): destroy (the layer), resize W H, move X Y (the layer), later MS
+  // (builds it then), tray (the
+  // notification area is ready), kill (the shell ends), new OPTIONS.
+  void ShellCommand(const Args& a) {
+    if (a[1] == "destroy") DestroyWindow(shell.layer);
+    if (a[1] == "resize") SetWindowPos(shell.layer, 0, 0, 0, a.Number(2), a.Number(3), SWP_NOMOVE | SWP_NOZORDER);
+    if (a[1] == "move") SetWindowPos(shell.layer, 0, a.Number(2), a.Number(3), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    if (a[1] == "later") SetTimer(nullptr, 0, a.Number(2), BuildLayerLater);
+    if (a[1] == "tray") DestroyWindow(shell.tray);
+    if (a[1] == "tray") PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    // Wine's notification area outlives the simulated shell; a real one goes with the shell, and its icons too.
+    NOTIFYICONDATAW icon{sizeof(icon), Main(), 1};
+    if (a[1] == "kill") Shell_NotifyIconW(NIM_DELETE, &icon);
+    if (a[1] == "kill") EndShell();
+    if (a[1] == "new") StartShell(a.Wide(2).c_str());
+  }
+  // box TEXT: a message box saying that comes, and is closed; nobox: none is open.
+  void Boxes(const Args& a) {
+    if (a[0] == "nobox") return Expect(Box() == nullptr, "an unexpected message box is open");
+    HWND box = nullptr;
+    Eventually([&] { return (box = Box()) != nullptr; }, "no message box appeared", kLong);
+    wchar_t text[1024] = L"";
+    GetDlgItemTextW(box, 0xFFFF, text, 1024);
+    Expect(std::wstring(text).find(a.Wide(1)) != std::wstring::npos, "the message box says something else");
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    Eventually([&] { return Box() != box; }, "the message box did not close");
+  }
+  // [MS]: Orvane ends with code 0 within that.
+  void Exits(const Args& a) {
+    WaitFor([&] { return !Alive(orvane.hProcess); }, a.Number(1, 20000));
+    Expect(EndedWell(orvane.hProcess, 0), "Orvane did not end with code 0 in time");
+  }
+  void Running(const Args&) { Expect(Alive(orvane.hProcess), "Orvane ended"); }
+  // The task manager ends Orvane.
+  void Kill(const Args&) { TerminateProcess(orvane.hProcess, 1); }
+  void File(const Args& a) {
+    const std::vector<std::uint8_t> bytes = EncodeSettings(a[1] == "<なし>" ? nullptr : a.Wide(1).c_str());
+    const auto holds = [&] { return ReadText(dir + L"\\TAVO.dat") == std::string(bytes.begin(), bytes.end()); };
+    Eventually(holds, "TAVO.dat holds another choice");
+    Expect(!std::filesystem::exists(dir + L"\\TAVO.dat.new"), "TAVO.dat.new left behind");
+  }
+  // N: WM_SYSCOLORCHANGE messages (the shell's wallpaper repainted) the shell received.
+  void Repaint(const Args& a) {
+    Count([&] { return shell.repaints; }, a.Number(1), "wallpaper repaints asked for");
+  }
+  // The host is a disabled child inside the layer (on the raised desktop, inside Progman), holding children only.
+  void Adopted(const Args&) {
+    HWND host = Host();
+    Expect(host && GetParent(host) == (shell.raised ? shell.progman : shell.layer), "the host is not in the layer");
+    Expect((GetWindowLongW(host, GWL_STYLE) & (WS_CHILD | WS_DISABLED)) == (WS_CHILD | WS_DISABLED), "a wrong host");
+    for (HWND child : Children(host)) {
+      Expect((GetWindowLongW(child, GWL_STYLE) & (WS_CHILD | WS_POPUP)) == WS_CHILD, "an adopted window is no child");
+    }
+  }
+  // W H: the host's size; region W H: the part of it that shows (the saver's, not the other monitor's).
+  void HostSize(const Args& a) {
+    RECT rect{};
+    HRGN region = CreateRectRgn(0, 0, 0, 0);
+    const auto sized = [&] {
+      if (a[0] == "region" && GetWindowRgn(Host(), region) != ERROR) GetRgnBox(region, &rect);
+      if (a[0] == "hostsize") GetClientRect(Host(), &rect);
+      return rect.right == a.Number(1) && rect.bottom == a.Number(2);
+    };
+    const bool sizeHolds = WaitFor(sized, kSettle);
+    DeleteObject(region);
+    Expect(sizeHolds, "the host's " + a[0] + " is " + std::to_string(rect.right) + "x" + std::to_string(rect.bottom));
+  }
+  void NoHost(const Args&) {
+    Eventually([&] { return Host() == nullptr; }, "a host window exists");
+  }
+  void Below(const Args&) {
+    const auto below = [&] { return Host() && GetWindow(shell.view, GW_HWNDNEXT) == Host(); };
+    Eventually(below, "the host is not right below the icon view");
+  }
+  // workarea [2]: one work-area change, or two at once as the shell broadcasts them; display: a display change.
+  void Broadcast(const Args& a) {
+    if (a[0] == "display") return (void)PostMessageW(Main(), WM_DISPLAYCHANGE, 32, 0);
+    // Sent, not posted: the message carries a pointer.
+    const auto send = [&] { return SendMessageTimeoutW(Main(), WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, 0, kLong, 0); };
+    std::future<LRESULT> other = std::async(std::launch::deferred, [] { return LRESULT(1); });
+    if (a[1] == "2") other = std::async(std::launch::async, send);
+    Expect(send() && other.get(), "Orvane did not answer a work-area change");
+  }
+  void Pump(const Args& a) {
+    WaitFor([] { return false; }, a.Number(1));
+  }
+  void EndConfig(const Args&) {
+    HWND config = nullptr;
+    Eventually([&] { return (config = FindWindowW(nullptr, kFixtureConfigTitle)) != nullptr; }, "no configuration");
+    PostMessageW(config, WM_CLOSE, 0, 0);
+  }
+  // MS: Orvane answers a message within that.
+  void Answers(const Args& a) {
+    const ULONGLONG start = GetTickCount64();
+    SendMessageTimeoutW(Main(), WM_NULL, 0, 0, SMTO_NORMAL, kLong, nullptr);
+    Expect(GetTickCount64() - start <= ULONGLONG(a.Number(1)), "Orvane did not answer in time");
+  }
+  // A window of this program over the desktop: max (maximized), overlay (transparent to input), restore.
+  void Cover(const Args& a) {
+    if (a[1] == "restore") return (void)ShowWindow(cover, SW_RESTORE);
+    DestroyWindow(cover);
+    const DWORD exStyle = a[1] == "overlay" ? WS_EX_LAYERED | WS_EX_TRANSPARENT : 0;
+    cover = CreateWindowExW(exStyle, L"STATIC", L"", WS_POPUP | WS_VISIBLE | WS_MAXIMIZE, 0, 0, 9, 9, 0, 0, 0, 0);
+  }
+  // 1: the hosted saver's heartbeat goes on; 0: it stands; within 1.5 s.
+  void Beat(const Args& a) {
+    const auto beats = [&] {
+      const std::wstring before = Heartbeat();
+      WaitFor([] { return false; }, 300);
+      return (Heartbeat() != before) == (a[1] == "1");
+    };
+    Eventually(beats, a[1] == "1" ? "the saver's heartbeat stands" : "the saver's heartbeat goes on", 1500);
+  }
+  void Session(const Args& a) {
+    SendMessageW(Main(), WM_WTSSESSION_CHANGE, a[1] == "lock" ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK, 0);
+  }
+  // display|energy|battery VALUE: a power setting as the system tells it; the record lives in Orvane's memory.
+  void Power(const Args& a) {
+    const std::map<std::string, GUID> settings{
+        {"display", {0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}}}};
+    const struct {
+      GUID guid;
+      DWORD length;
+      DWORD value;
+    } setting{settings.at(a[1]), sizeof(DWORD), DWORD(a.Number(2))};
+    void* remote = VirtualAllocEx(orvane.hProcess, nullptr, sizeof(setting), MEM_COMMIT, PAGE_READWRITE);
+    WriteProcessMemory(orvane.hProcess, remote, &setting, sizeof(setting), nullptr);
+    SendMessageW(Main(), WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, LPARAM(remote));
+  }
+  // What shows that it works where Wine paints nothing of it: the saver's windows in the host in the layer, and
+  // the saver's heartbeat going on.
+  void Show(const Args&) {
+    std::printf("Orvane's host %p is in the wallpaper layer %p and holds:\n", Host(), GetParent(Host()));
+    for (HWND child : Children(Host())) std::printf("  %p, of the saver's process %lu\n", child, PidOf(child));
+    for (int i = 0; i < 3; ++i) {
+      std::printf("  the saver's heartbeat: %ls\n", Heartbeat().c_str());
+      Sleep(500);
+    }
+    std::fflush(stdout);
+  }
+};
+
+using Verb = std::function<void(Scenario&, const Args&)>;
+using S = Scenario;
+inline std::map<std::string, Verb> verbs{
+    {"start", &S::Start},       {"launch", &S::Start},        {"wall", &S::Wall},          {"starts", &S::CountStarts},
+    {"savers", &S::Savers},     {"exited", &S::Exited},       {"icon", &S::Icon},          {"pick", &S::PickItem},
+    {"dialog", &S::OpenDialog}, {"nodialog", &S::OpenDialog}, {"select", &S::Select},      {"press", &S::Press},
+    {"second", &S::Second},     {"shell", &S::ShellCommand},  {"box", &S::Boxes},          {"nobox", &S::Boxes},
+    {"exits", &S::Exits},       {"running", &S::Running},     {"kill", &S::Kill},          {"file", &S::File},
+    {"repaint", &S::Repaint},   {"adopted", &S::Adopted},     {"hostsize", &S::HostSize},  {"region", &S::HostSize},
+    {"nohost", &S::NoHost},     {"below", &S::Below},         {"workarea", &S::Broadcast}, {"display", &S::Broadcast},
+    {"pump", &S::Pump},         {"endconfig", &S::EndConfig}, {"responsive", &S::Answers}, {"cover", &S::Cover},
+    {"beat", &S::Beat},         {"session", &S::Session},     {"power", &S::Power},        {"show", &S::Show}};
+
+// Plays the steps; "repeat N; ...; end" plays those between N times SCALE times.
+inline void Scenario::Run(const std::string& steps, int scale) {
+  std::vector<std::pair<std::string, Args>> list;
+  size_t repeatFrom = 0;
+  int rounds = 1;
+  std::istringstream text(steps);
+  for (std::string step; std::getline(text, step, ';');) {
+    std::istringstream words(step);
+    Args split;
+    for (std::string word; words >> word; split.push_back(word)) std::replace(word.begin(), word.end(), '~', ' ');
+    if (split[0] == "repeat") {
+      repeatFrom = list.size();
+      rounds = split.Number(1) * scale;
+    } else if (split[0] == "end") {
+      const std::vector<std::pair<std::string, Args>> body(list.begin() + repeatFrom, list.end());
+      for (int round = 1; round < rounds; ++round) list.insert(list.end(), body.begin(), body.end());
+    } else {
+      list.push_back({step.substr(step.find_first_not_of(' ')), split});
+    }
+  }
+  for (size_t i = 0; i < list.size(); ++i) {
+    try {
+      verbs.at(list[i].second[0])(*this, list[i].second);
+    } catch (const std::exception& failure) {
+      throw Failure("step " + std::to_string(i + 1) + " '" + list[i].first + "': " + failure.what());
+    }
+  }
+}
+
+// Plays the row named by argv[1] with argv[2] as SCALE; "--list" names every row, one a line.
+template <size_t N>
+int PlayRow(const Row (&rows)[N], int argc, char** argv) {
+  const std::string wanted = argc > 1 ? argv[1] : "";
+  for (const Row& row : rows) {
+    if (wanted == "--list") std::printf("%s\n", row.name);
+    if (wanted != row.name) continue;
+    try {
+      Scenario(row).Run(row.steps, argc > 2 ? std::stoi(argv[2]) : 1);
+      std::printf("%s: passed\n", row.name);
+      return 0;
+    } catch (const std::exception& failure) {
+      std::printf("FAILED %s: %s\n", row.name, failure.what());
+      return 1;
+    }
+  }
+  if (wanted != "--list") std::printf("no row named %s\n", wanted.c_str());
+  return wanted == "--list" ? 0 : 2;
+}
