@@ -431,7 +431,12 @@ struct Scenario {
   // the saver's heartbeat going on.
   void Show(const Args&) {
     std::printf("Orvane's host %p is in the wallpaper layer %p and holds:\n", Host(), GetParent(Host()));
-    for (HWND child : Children(Host())) std::printf("  %p, of the saver's process %lu\n", child, PidOf(child));
+    for (HWND child : Children(Host())) {
+      wchar_t name[64] = L"";
+      GetClassNameW(child, name, 64);
+      std::printf("  window %p: class %ls, process %lu (the saver), parent %p\n", child, name, PidOf(child),
+                  GetParent(child));
+    }
     for (int i = 0; i < 3; ++i) {
       std::printf("  the saver's heartbeat: %ls\n", Heartbeat().c_str());
       Sleep(500);
