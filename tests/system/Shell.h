@@ -15,16 +15,10 @@
 #include <initializer_list>
 
 struct FakeShell {
-  bool raised = false;
-  bool visible = false;
-  bool ignore052c = false;
-  int width = GetSystemMetrics(SM_CXSCREEN);
-  int height = GetSystemMetrics(SM_CYSCREEN);
-  HWND progman = nullptr;
-  HWND view = nullptr;
-  HWND icons = nullptr;
-  HWND layer = nullptr;  // on the raised desktop, the WorkerW inside Progman
-  HWND tray = nullptr;
+  bool raised = false, visible = false, ignore052c = false;
+  int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  // The layer is the WorkerW inside Progman on the raised desktop.
+  HWND progman = nullptr, view = nullptr, icons = nullptr, layer = nullptr, tray = nullptr;
   size_t repaints = 0;
 };
 inline FakeShell shell;
