@@ -14,8 +14,6 @@
 namespace {
 
 constexpr UINT kMenuFlags = TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON;
-// Apart from the desktop's timers (desktop/DesktopHost.h) and the wallpaper's (saver/Wallpaper.h).
-constexpr UINT_PTR kTrayIconTimer = 0x200;
 constexpr UINT kTrayIconRetryMs = 1000;
 constexpr std::uint64_t kTrayIconWaitMs = 30000;
 
@@ -123,7 +121,33 @@ void OnTrayIconTimer() {
 
 void OnTaskbarCreated() {
   AddTrayIcon();
+  FindProgmanAgain();
   RecoverAfterShellRestart();
+}
+
+void OnMainTimer(WPARAM timerId) {
+  switch (timerId) {
+    case kRecoveryTimer1:
+    case kRecoveryTimer2:
+    case kRecoveryTimer3:
+      OnRecoveryTimer(timerId);
+      break;
+    case kShellRestartTimer:
+      RecoverAfterShellRestart();
+      break;
+    case kSizeCheckTimer1:
+    case kSizeCheckTimer2:
+      OnSizeCheckTimer(timerId);
+      break;
+    case kVisibilityTimer:
+      UpdateWallpaperPause();
+      break;
+    case kTrayIconTimer:
+      OnTrayIconTimer();
+      break;
+    default:
+      break;
+  }
 }
 
 }  // namespace
@@ -144,13 +168,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         ScheduleSizeChecks();
         return DefWindowProcW(hwnd, message, wParam, lParam);
       case WM_TIMER:
-        if (wParam == kVisibilityTimer) {
-          UpdateWallpaperPause();
-        } else if (wParam == kTrayIconTimer) {
-          OnTrayIconTimer();
-        } else {
-          OnMainTimer(wParam);
-        }
+        OnMainTimer(wParam);
         return 0;
       case WM_WTSSESSION_CHANGE:
         OnSessionChange(wParam);

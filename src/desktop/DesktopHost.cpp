@@ -2,6 +2,7 @@
 
 #include "app/AppState.h"
 #include "app/ReportError.h"
+#include "desktop/Resize.h"
 #include "saver/Wallpaper.h"
 
 namespace {
@@ -111,12 +112,6 @@ bool CreateHostWindow() {
   app.hostWidth = width;
   app.hostHeight = height;
   return true;
-}
-
-void StartRecovery() {
-  SetTimer(app.mainWindow, kRecoveryTimer1, 1000, nullptr);
-  SetTimer(app.mainWindow, kRecoveryTimer2, 3000, nullptr);
-  SetTimer(app.mainWindow, kRecoveryTimer3, 10000, nullptr);
 }
 
 LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -1,8 +1,10 @@
 #include "saver/Wallpaper.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "app/AppState.h"
+#include "app/MainWindow.h"
 #include "app/ReportError.h"
 #include "desktop/Resize.h"
 #include "desktop/Visibility.h"
@@ -13,6 +15,9 @@
 namespace {
 
 constexpr wchar_t kCannotWallpaper[] = L"スクリーン セーバーを壁紙化できません。";
+// While a wallpaper saver runs, its visibility is looked at this often.
+constexpr UINT kVisibilityIntervalMs = 500;
+constexpr std::uint64_t kFullLookMs = 5000;
 
 bool NeedsPreviewMode(const wchar_t* baseName) {
   return std::any_of(app.previewModeSavers.begin(), app.previewModeSavers.end(),
