@@ -117,6 +117,12 @@ extern AppState app;
 HeapString CopyString(const wchar_t* text);
 HeapString CopyString(const wchar_t* text, std::size_t length);
 
+// Registers one of the program's window classes, with the program's icon.
+ATOM RegisterWindowClass(WNDPROC procedure, const wchar_t* className, HCURSOR cursor, HBRUSH background);
+// What the program's windows leave to the system: DefWindowProcW, but WM_CLOSE is ignored, so that they go only
+// when the program ends them.
+LRESULT DefProgramWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
 // Makes a window a child (WS_CHILD) or a top-level pop-up (WS_POPUP), keeping its other style bits.
 void SetWindowKind(HWND hwnd, DWORD kind);
 

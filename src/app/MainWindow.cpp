@@ -34,15 +34,8 @@ void OpenSettings() {
 
 void OnTrayCallback(LPARAM lParam) {
   if (lParam != WM_LBUTTONUP && lParam != WM_RBUTTONUP) return;
-  WNDCLASSEXW ownerClass{};
-  ownerClass.cbSize = sizeof(ownerClass);
-  ownerClass.lpfnWndProc = MenuOwnerWndProc;
-  ownerClass.hInstance = app.instance;
-  ownerClass.hIcon = app.appIcon;
-  ownerClass.hIconSm = app.appIcon;
-  ownerClass.lpszClassName = kMenuOwnerClassName;
   // The class is registered only while a menu is open: a second click meanwhile finds it and leaves.
-  const ATOM ownerAtom = RegisterClassExW(&ownerClass);
+  const ATOM ownerAtom = RegisterWindowClass(MenuOwnerWndProc, kMenuOwnerClassName, nullptr, nullptr);
   if (!ownerAtom) {
     const DWORD error = GetLastError();
     if (error != ERROR_CLASS_ALREADY_EXISTS) {
@@ -158,8 +151,6 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       case WM_DESTROY:
         OnMainDestroy();
         return 0;
-      case WM_CLOSE:
-        return 0;
       case WM_SETTINGCHANGE:
         KeepHostBelowIcons();
         if (wParam == SPI_SETWORKAREA) SyncHostSize();
@@ -193,14 +184,13 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
           OnTaskbarCreated();
           return 0;
         }
-        return DefWindowProcW(hwnd, message, wParam, lParam);
+        return DefProgramWindowProc(hwnd, message, wParam, lParam);
     }
   });
 }
 
 LRESULT CALLBACK MenuOwnerWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_CLOSE) return 0;
-  return DefWindowProcW(hwnd, message, wParam, lParam);
+  return DefProgramWindowProc(hwnd, message, wParam, lParam);
 }
 
 void RequestExit() {

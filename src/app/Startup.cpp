@@ -85,18 +85,6 @@ bool BuildSettingsPath() {
   return true;
 }
 
-ATOM RegisterWindowClass(WNDPROC procedure, const wchar_t* className, HCURSOR cursor, HBRUSH background) {
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = procedure;
-  windowClass.hInstance = app.instance;
-  windowClass.hIcon = app.appIcon;
-  windowClass.hCursor = cursor;
-  windowClass.hbrBackground = background;
-  windowClass.lpszClassName = className;
-  return RegisterClassExW(&windowClass);
-}
-
 }  // namespace
 
 void StopWatchingSessionAndDisplay() {

@@ -117,16 +117,14 @@ bool CreateHostWindow() {
 LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   return GuardHandler([&]() -> LRESULT {
     switch (message) {
-      case WM_DESTROY:
-        OnHostDestroy();
-        return 0;
-      case WM_CLOSE:
-        return 0;
       case WM_PARENTNOTIFY:
         OnHostParentNotify(wParam, lParam);
         return 0;
+      case WM_DESTROY:
+        OnHostDestroy();
+        return 0;
       default:
-        return DefWindowProcW(hwnd, message, wParam, lParam);
+        return DefProgramWindowProc(hwnd, message, wParam, lParam);
     }
   });
 }
