@@ -151,8 +151,7 @@ void Cleanup() {
   }
   app.saverWindows.reset();
   StopWatchingShell();
-  // The shell repaints its own wallpaper where the saver was.
-  PostMessageW(app.progmanWindow, WM_SYSCOLORCHANGE, 0, 0);
+  RepaintShellWallpaper();
 }
 
 void RunMessageLoop() {

@@ -74,6 +74,8 @@ void StopWatchingShell() {
   app.shellEventHook = nullptr;
 }
 
+void RepaintShellWallpaper() { PostMessageW(app.progmanWindow, WM_SYSCOLORCHANGE, 0, 0); }
+
 void FindProgmanAgain() {
   HWND progman = FindWindowW(L"Progman", nullptr);
   if (!progman || progman == app.progmanWindow) return;

@@ -9,6 +9,8 @@ bool FindDesktopLayer();
 // After a restart of the shell its "Progman" is a new window.
 void FindProgmanAgain();
 void StopWatchingShell();
+// The shell repaints its own wallpaper where the saver was.
+void RepaintShellWallpaper();
 // On the raised desktop the shell may make a new wallpaper window right below its icons; the host
 // goes back between the two. Told by the shell's window events and by its setting broadcasts.
 void KeepHostBelowIcons();

@@ -9,13 +9,6 @@ namespace {
 
 constexpr LONG_PTR kTopmostAndToolWindow = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
 
-SaverWindowRecord* FindRecord(HWND hwnd) {
-  for (SaverWindowRecord& record : *app.saverWindows) {
-    if (record.hwnd == hwnd) return &record;
-  }
-  return nullptr;
-}
-
 bool AllAdopted() {
   return std::all_of(app.saverWindows->begin(), app.saverWindows->end(),
                      [](const SaverWindowRecord& record) { return record.adoptAfter == 0; });
@@ -97,7 +90,7 @@ BOOL CALLBACK AdoptWindowCallback(HWND hwnd, LPARAM) {
       return TRUE;
     }
     if (!IsWindowVisible(hwnd)) return TRUE;
-    SaverWindowRecord* record = FindRecord(hwnd);
+    SaverWindowRecord* record = FindSaverWindow(hwnd);
     // A window whose thread does not answer is looked at again in a later pass.
     if (!record) {
       if (!Answers(hwnd)) return TRUE;
@@ -110,6 +103,13 @@ BOOL CALLBACK AdoptWindowCallback(HWND hwnd, LPARAM) {
     Adopt(hwnd, *record, rect);
     return FALSE;
   });
+}
+
+SaverWindowRecord* FindSaverWindow(HWND hwnd) {
+  for (SaverWindowRecord& record : *app.saverWindows) {
+    if (record.hwnd == hwnd) return &record;
+  }
+  return nullptr;
 }
 
 AdoptionResult AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64_t launchDeadline) {

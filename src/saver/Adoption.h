@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "saver/SaverWindow.h"
+
 constexpr std::uint64_t kLaunchDeadlineMs = 10000;
 constexpr std::uint64_t kSettleMs = 1000;
 constexpr std::uint64_t kAdoptionDelayMs = 10;
@@ -26,6 +28,8 @@ enum class AdoptionResult {
 // are closed and saverWindows is emptied.
 AdoptionResult AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64_t launchDeadline);
 BOOL CALLBACK AdoptWindowCallback(HWND hwnd, LPARAM lParam);
+// The record of one of the wallpaper saver's top-level windows; null for any other window.
+SaverWindowRecord* FindSaverWindow(HWND hwnd);
 
 // Moves right when the cursor is near the left edge, otherwise left.
 inline int NudgeDirection(int cursorX) { return cursorX < kNudgeDistance ? kNudgeDistance : -kNudgeDistance; }

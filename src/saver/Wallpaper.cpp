@@ -11,6 +11,7 @@
 #include "saver/Adoption.h"
 #include "saver/Launcher.h"
 #include "saver/SaverControl.h"
+#include "settings/SettingsDialog.h"
 
 namespace {
 
@@ -206,15 +207,12 @@ void RestartWallpaper() {
     bool previewStopped = false;
     if (app.settingsDialog && app.previewProcess && app.dialogSelection &&
         lstrcmpW(app.dialogSelection, app.saverName.get()) == 0) {
-      StopSaver(TakeHandle(app.previewProcess), app.previewStatic);
-      InvalidateRect(app.previewStatic, nullptr, FALSE);
+      StopPreview();
       previewStopped = true;
     }
     StartWallpaper();
     // The dialog may have closed, or opened anew, inside a failed launch's message box.
-    if (previewStopped && app.settingsDialog && !app.previewProcess && app.saverName) {
-      app.previewProcess = LaunchSaver(app.saverName.get(), SaverMode::Preview, app.previewStatic);
-    }
+    if (previewStopped && app.settingsDialog && !app.previewProcess && app.saverName) StartPreview(app.saverName.get());
   });
 }
 
@@ -224,8 +222,7 @@ void EndWallpaperWithHost() {
 
 bool IsWallpaperWindow(HWND hwnd) {
   if (app.wallpaperIsPreview) return GetParent(hwnd) == app.hostWindow;
-  return std::any_of(app.saverWindows->begin(), app.saverWindows->end(),
-                     [&](const SaverWindowRecord& record) { return record.hwnd == hwnd; });
+  return FindSaverWindow(hwnd) != nullptr;
 }
 
 void OnWallpaperFailed(WPARAM generation) {

@@ -26,17 +26,6 @@ bool DialogAlive(HWND dialog) { return app.settingsDialog == dialog && IsWindow(
 
 void InvalidatePreview() { InvalidateRect(app.previewStatic, nullptr, FALSE); }
 
-void StopPreview() {
-  if (!app.previewProcess) return;
-  StopSaver(TakeHandle(app.previewProcess), app.previewStatic);
-  InvalidatePreview();
-}
-
-void StartPreview(const wchar_t* baseName) {
-  // Only a failed launch runs a message box, and it returns null: a handle means nothing ran meanwhile.
-  if (HANDLE preview = LaunchSaver(baseName, SaverMode::Preview, app.previewStatic)) app.previewProcess = preview;
-}
-
 // Drops the tracked configuration run without ending it; the configuration window stays open.
 void ReleaseConfigRun() {
   UnregisterWait(TakeHandle(app.configWait));
@@ -131,7 +120,7 @@ bool SwitchWallpaper(HWND dialog, const wchar_t* selection) {
       CancelRecovery();
       // Cleared before the host goes, so its destruction starts no recovery.
       if (app.hostWindow) DestroyWindow(app.hostWindow);
-      PostMessageW(app.progmanWindow, WM_SYSCOLORCHANGE, 0, 0);
+      RepaintShellWallpaper();
       return true;
     }
   }
@@ -250,6 +239,17 @@ void OnDialogDestroy() {
 }
 
 }  // namespace
+
+void StopPreview() {
+  if (!app.previewProcess) return;
+  StopSaver(TakeHandle(app.previewProcess), app.previewStatic);
+  InvalidatePreview();
+}
+
+void StartPreview(const wchar_t* baseName) {
+  // Only a failed launch runs a message box, and it returns null: a handle means nothing ran meanwhile.
+  if (HANDLE preview = LaunchSaver(baseName, SaverMode::Preview, app.previewStatic)) app.previewProcess = preview;
+}
 
 INT_PTR CALLBACK SettingsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   return GuardHandler([&]() -> INT_PTR {
