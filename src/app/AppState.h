@@ -134,8 +134,8 @@ inline HANDLE TakeHandle(HANDLE& field) {
   return handle;
 }
 
-// Runs a window procedure's work; an exception ends the message loop instead of unwinding
-// through the system's frames.
+// Runs the work of a window procedure or another function the system calls; an exception ends the message loop
+// instead of unwinding through the system's frames (and an enumeration at the FALSE returned).
 template <class Work>
 auto GuardHandler(Work&& work) noexcept -> decltype(work()) {
   try {

@@ -128,13 +128,21 @@ void Launch() {
     HANDLE process = NeedsPreviewMode(baseName) ? LaunchInPreviewMode(baseName) : LaunchAdopted(baseName);
     // Null after a failure whose message box may have started another saver (the dialog's OK): keep that one.
     if (!process) return;
+    HANDLE wait = nullptr;
+    if (!RegisterWaitForSingleObject(&wait, process, WallpaperEndedCallback,
+                                     reinterpret_cast<PVOID>(static_cast<UINT_PTR>(app.wallpaperGeneration)), INFINITE,
+                                     WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE)) {
+      // A saver whose end nobody would notice is no wallpaper: the launch has failed.
+      const DWORD error = GetLastError();
+      EndSaverProcess(process, 0);
+      ReportError(nullptr, kCannotWallpaper, error);
+      return;
+    }
+    app.wallpaperWait = wait;
     app.wallpaperProcess = process;
     app.wallpaperStartTick = GetTickCount64();
     ShowOnlySaverArea();
     SetTimer(app.mainWindow, kVisibilityTimer, kVisibilityIntervalMs, nullptr);
-    RegisterWaitForSingleObject(&app.wallpaperWait, process, WallpaperEndedCallback,
-                                reinterpret_cast<PVOID>(static_cast<UINT_PTR>(app.wallpaperGeneration)), INFINITE,
-                                WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE);
   });
 }
 

@@ -171,6 +171,9 @@ void ApplySelection(HWND dialog, int commandId) {
   EnableWindow(applyButton, FALSE);
 }
 
+// Runs on the thread pool's wait thread when a configuration run ends; it only posts.
+VOID CALLBACK ConfigWaitCallback(PVOID, BOOLEAN) { PostMessageW(app.settingsDialog, WMA_CONFIG_DONE, 0, 0); }
+
 void StartConfigRun(HWND dialog) {
   // One tracked run at a time; its window is already open for the user.
   if (app.configProcess || !app.dialogSelection) return;
@@ -190,9 +193,16 @@ void StartConfigRun(HWND dialog) {
     ResumeAfterConfig(dialog);
     return;
   }
+  HANDLE wait = nullptr;
+  if (!RegisterWaitForSingleObject(&wait, config, ConfigWaitCallback, nullptr, INFINITE,
+                                   WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE)) {
+    // Nothing would tell when it ends: it goes on untracked, and what it stopped comes back now.
+    CloseHandle(config);
+    ResumeAfterConfig(dialog);
+    return;
+  }
   app.configProcess = config;
-  RegisterWaitForSingleObject(&app.configWait, app.configProcess, ConfigWaitCallback, nullptr, INFINITE,
-                              WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE);
+  app.configWait = wait;
 }
 
 void OnConfigDone(HWND dialog) {
@@ -294,5 +304,3 @@ INT_PTR CALLBACK SettingsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     }
   });
 }
-
-VOID CALLBACK ConfigWaitCallback(PVOID, BOOLEAN) { PostMessageW(app.settingsDialog, WMA_CONFIG_DONE, 0, 0); }

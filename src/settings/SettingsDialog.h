@@ -6,5 +6,3 @@ INT_PTR CALLBACK SettingsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 // The dialog's preview of a saver, drawn into its preview area.
 void StopPreview();
 void StartPreview(const wchar_t* baseName);
-// Runs on the thread pool's wait thread when a configuration run ends; it only posts.
-VOID CALLBACK ConfigWaitCallback(PVOID context, BOOLEAN timedOut);
