@@ -87,6 +87,8 @@ struct AppState {
   // A size check that came while paused; done when the wallpaper can be seen again.
   bool sizeCheckPending = false;
   HPOWERNOTIFY displayNotification = nullptr;
+  // wtsapi32, loaded exactly while the session notifications are registered.
+  HMODULE sessionLibrary = nullptr;
   // Restarts after the saver ended by itself.
   RestartHistory wallpaperRestarts{};
   // What the saver files gave when they were read, so the dialog opens fast after its first opening.

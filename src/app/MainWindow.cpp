@@ -32,6 +32,11 @@ void OpenSettings() {
   if (app.settingsDialog) ShowWindow(app.settingsDialog, SW_SHOW);
 }
 
+// Owns the tray's pop-up menu while it is shown.
+LRESULT CALLBACK MenuOwnerWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefProgramWindowProc(hwnd, message, wParam, lParam);
+}
+
 void OnTrayCallback(LPARAM lParam) {
   if (lParam != WM_LBUTTONUP && lParam != WM_RBUTTONUP) return;
   // The class is registered only while a menu is open: a second click meanwhile finds it and leaves.
@@ -187,10 +192,6 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         return DefProgramWindowProc(hwnd, message, wParam, lParam);
     }
   });
-}
-
-LRESULT CALLBACK MenuOwnerWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefProgramWindowProc(hwnd, message, wParam, lParam);
 }
 
 void RequestExit() {

@@ -7,6 +7,13 @@
 
 namespace {
 
+constexpr std::uint64_t kSettleMs = 1000;
+constexpr std::uint64_t kAdoptionDelayMs = 10;
+constexpr DWORD kPassPauseMs = 4;
+constexpr DWORD kIdleWaitMs = 10000;
+// A window seen but never adoptable (destroyed, hidden, emptied before its turn) must not hold
+// the UI thread forever: the wait for the last adoption ends this long after it began.
+constexpr std::uint64_t kCompletionLimitMs = 10000;
 constexpr LONG_PTR kTopmostAndToolWindow = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
 
 bool AllAdopted() {
@@ -71,16 +78,6 @@ AdoptionResult FailAdoption(const PROCESS_INFORMATION& process) {
   return windowsLost && app.hostWindow ? AdoptionResult::WindowsLost : AdoptionResult::Failed;
 }
 
-void Pass(DWORD threadId) { EnumThreadWindows(threadId, AdoptWindowCallback, 0); }
-
-// A pass costs little, but polling without a pause kept a core busy for the whole launch. Waiting on the
-// process sleeps without dispatching anything; once it has ended, that wait no longer sleeps.
-void PauseBetweenPasses(HANDLE process) {
-  if (WaitForSingleObject(process, kPassPauseMs) != WAIT_TIMEOUT) Sleep(kPassPauseMs);
-}
-
-}  // namespace
-
 BOOL CALLBACK AdoptWindowCallback(HWND hwnd, LPARAM) {
   return GuardHandler([&]() -> BOOL {
     RECT rect{};
@@ -104,6 +101,16 @@ BOOL CALLBACK AdoptWindowCallback(HWND hwnd, LPARAM) {
     return FALSE;
   });
 }
+
+void Pass(DWORD threadId) { EnumThreadWindows(threadId, AdoptWindowCallback, 0); }
+
+// A pass costs little, but polling without a pause kept a core busy for the whole launch. Waiting on the
+// process sleeps without dispatching anything; once it has ended, that wait no longer sleeps.
+void PauseBetweenPasses(HANDLE process) {
+  if (WaitForSingleObject(process, kPassPauseMs) != WAIT_TIMEOUT) Sleep(kPassPauseMs);
+}
+
+}  // namespace
 
 SaverWindowRecord* FindSaverWindow(HWND hwnd) {
   for (SaverWindowRecord& record : *app.saverWindows) {
