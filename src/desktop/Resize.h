@@ -5,6 +5,7 @@
 void SyncHostSize();
 // A display change settles over a few seconds: look twice.
 void ScheduleSizeChecks();
+// Each start of a size-check timer looks once.
 void OnSizeCheckTimer(UINT_PTR timerId);
 // The shell took the host: the layer is looked for 1, 3 and 10 s from now.
 void StartRecovery();
