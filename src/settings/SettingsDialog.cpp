@@ -240,7 +240,7 @@ void OnShutdown(HWND dialog) {
 void OnDialogDestroy() {
   if (app.configProcess) ReleaseConfigRun();
   app.settingsDialog = nullptr;
-  if (app.previewProcess) StopSaver(TakeHandle(app.previewProcess), app.previewStatic);
+  StopPreview();
   app.dialogSelection = nullptr;
   const LRESULT count = SendMessageW(app.saverCombo, CB_GETCOUNT, 0, 0);
   for (LRESULT index = count - 1; index >= 1; --index) {
