@@ -87,6 +87,8 @@ struct AppState {
   // A size check that came while paused; done when the wallpaper can be seen again.
   bool sizeCheckPending = false;
   HPOWERNOTIFY displayNotification = nullptr;
+  // wtsapi32, loaded exactly while the session notifications are registered.
+  HMODULE sessionLibrary = nullptr;
   // Restarts after the saver ended by itself.
   RestartHistory wallpaperRestarts{};
   // What the saver files gave when they were read, so the dialog opens fast after its first opening.
@@ -117,6 +119,12 @@ extern AppState app;
 HeapString CopyString(const wchar_t* text);
 HeapString CopyString(const wchar_t* text, std::size_t length);
 
+// Registers one of the program's window classes, with the program's icon.
+ATOM RegisterWindowClass(WNDPROC procedure, const wchar_t* className, HCURSOR cursor, HBRUSH background);
+// What the program's windows leave to the system: DefWindowProcW, but WM_CLOSE is ignored, so that they go only
+// when the program ends them.
+LRESULT DefProgramWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
 // Makes a window a child (WS_CHILD) or a top-level pop-up (WS_POPUP), keeping its other style bits.
 void SetWindowKind(HWND hwnd, DWORD kind);
 
@@ -128,8 +136,8 @@ inline HANDLE TakeHandle(HANDLE& field) {
   return handle;
 }
 
-// Runs a window procedure's work; an exception ends the message loop instead of unwinding
-// through the system's frames.
+// Runs the work of a window procedure or another function the system calls; an exception ends the message loop
+// instead of unwinding through the system's frames (and an enumeration at the FALSE returned).
 template <class Work>
 auto GuardHandler(Work&& work) noexcept -> decltype(work()) {
   try {

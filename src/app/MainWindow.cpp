@@ -14,8 +14,6 @@
 namespace {
 
 constexpr UINT kMenuFlags = TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON;
-// Apart from the desktop's timers (desktop/DesktopHost.h) and the wallpaper's (saver/Wallpaper.h).
-constexpr UINT_PTR kTrayIconTimer = 0x200;
 constexpr UINT kTrayIconRetryMs = 1000;
 constexpr std::uint64_t kTrayIconWaitMs = 30000;
 
@@ -34,17 +32,15 @@ void OpenSettings() {
   if (app.settingsDialog) ShowWindow(app.settingsDialog, SW_SHOW);
 }
 
+// Owns the tray's pop-up menu while it is shown.
+LRESULT CALLBACK MenuOwnerWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefProgramWindowProc(hwnd, message, wParam, lParam);
+}
+
 void OnTrayCallback(LPARAM lParam) {
   if (lParam != WM_LBUTTONUP && lParam != WM_RBUTTONUP) return;
-  WNDCLASSEXW ownerClass{};
-  ownerClass.cbSize = sizeof(ownerClass);
-  ownerClass.lpfnWndProc = MenuOwnerWndProc;
-  ownerClass.hInstance = app.instance;
-  ownerClass.hIcon = app.appIcon;
-  ownerClass.hIconSm = app.appIcon;
-  ownerClass.lpszClassName = kMenuOwnerClassName;
   // The class is registered only while a menu is open: a second click meanwhile finds it and leaves.
-  const ATOM ownerAtom = RegisterClassExW(&ownerClass);
+  const ATOM ownerAtom = RegisterWindowClass(MenuOwnerWndProc, kMenuOwnerClassName, nullptr, nullptr);
   if (!ownerAtom) {
     const DWORD error = GetLastError();
     if (error != ERROR_CLASS_ALREADY_EXISTS) {
@@ -123,7 +119,33 @@ void OnTrayIconTimer() {
 
 void OnTaskbarCreated() {
   AddTrayIcon();
+  FindProgmanAgain();
   RecoverAfterShellRestart();
+}
+
+void OnMainTimer(WPARAM timerId) {
+  switch (timerId) {
+    case kRecoveryTimer1:
+    case kRecoveryTimer2:
+    case kRecoveryTimer3:
+      OnRecoveryTimer(timerId);
+      break;
+    case kShellRestartTimer:
+      RecoverAfterShellRestart();
+      break;
+    case kSizeCheckTimer1:
+    case kSizeCheckTimer2:
+      OnSizeCheckTimer(timerId);
+      break;
+    case kVisibilityTimer:
+      UpdateWallpaperPause();
+      break;
+    case kTrayIconTimer:
+      OnTrayIconTimer();
+      break;
+    default:
+      break;
+  }
 }
 
 }  // namespace
@@ -134,8 +156,6 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       case WM_DESTROY:
         OnMainDestroy();
         return 0;
-      case WM_CLOSE:
-        return 0;
       case WM_SETTINGCHANGE:
         KeepHostBelowIcons();
         if (wParam == SPI_SETWORKAREA) SyncHostSize();
@@ -144,13 +164,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         ScheduleSizeChecks();
         return DefWindowProcW(hwnd, message, wParam, lParam);
       case WM_TIMER:
-        if (wParam == kVisibilityTimer) {
-          UpdateWallpaperPause();
-        } else if (wParam == kTrayIconTimer) {
-          OnTrayIconTimer();
-        } else {
-          OnMainTimer(wParam);
-        }
+        OnMainTimer(wParam);
         return 0;
       case WM_WTSSESSION_CHANGE:
         OnSessionChange(wParam);
@@ -175,14 +189,9 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
           OnTaskbarCreated();
           return 0;
         }
-        return DefWindowProcW(hwnd, message, wParam, lParam);
+        return DefProgramWindowProc(hwnd, message, wParam, lParam);
     }
   });
-}
-
-LRESULT CALLBACK MenuOwnerWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_CLOSE) return 0;
-  return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 void RequestExit() {

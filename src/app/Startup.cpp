@@ -25,18 +25,24 @@ constexpr UINT kActivateTimeoutMs = 5000;
 constexpr GUID kConsoleDisplayState = {0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}};
 constexpr GUID kMonitorPowerOn = {0x02731015, 0x4510, 0x4526, {0x99, 0xe6, 0xe5, 0xa1, 0x7e, 0xbd, 0x1a, 0xea}};
 
-// wtsapi32 is looked up rather than imported, so the exe's imports stay what every Windows has loaded.
+// wtsapi32 is loaded for as long as the notifications are registered rather than imported, so the exe's imports
+// stay what every Windows has loaded.
 template <class Function>
 Function SessionFunction(const char* name) {
-  HMODULE wtsapi = LoadLibraryW(L"wtsapi32.dll");
-  return wtsapi ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(wtsapi, name))) : nullptr;
+  return app.sessionLibrary
+             ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(app.sessionLibrary, name)))
+             : nullptr;
 }
 
 // Lock, disconnect and display-off reach the main window, so the wallpaper can pause while nobody sees it.
 // Without them the wallpaper only pauses when covered.
 void WatchSessionAndDisplay() {
-  if (auto registerSession = SessionFunction<BOOL(WINAPI*)(HWND, DWORD)>("WTSRegisterSessionNotification")) {
-    registerSession(app.mainWindow, NOTIFY_FOR_THIS_SESSION);
+  app.sessionLibrary = LoadLibraryW(L"wtsapi32.dll");
+  const auto registerSession = SessionFunction<BOOL(WINAPI*)(HWND, DWORD)>("WTSRegisterSessionNotification");
+  // Kept only while registered, so the end unregisters exactly what was registered.
+  if (app.sessionLibrary && !(registerSession && registerSession(app.mainWindow, NOTIFY_FOR_THIS_SESSION))) {
+    FreeLibrary(app.sessionLibrary);
+    app.sessionLibrary = nullptr;
   }
   app.displayNotification =
       RegisterPowerSettingNotification(app.mainWindow, &kConsoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE);
@@ -85,28 +91,6 @@ bool BuildSettingsPath() {
   return true;
 }
 
-ATOM RegisterWindowClass(WNDPROC procedure, const wchar_t* className, HCURSOR cursor, HBRUSH background) {
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = procedure;
-  windowClass.hInstance = app.instance;
-  windowClass.hIcon = app.appIcon;
-  windowClass.hCursor = cursor;
-  windowClass.hbrBackground = background;
-  windowClass.lpszClassName = className;
-  return RegisterClassExW(&windowClass);
-}
-
-}  // namespace
-
-void StopWatchingSessionAndDisplay() {
-  if (app.displayNotification) UnregisterPowerSettingNotification(app.displayNotification);
-  app.displayNotification = nullptr;
-  if (!app.mainWindow) return;
-  if (auto unregister = SessionFunction<BOOL(WINAPI*)(HWND)>("WTSUnRegisterSessionNotification"))
-    unregister(app.mainWindow);
-}
-
 bool Initialize() {
   app.appIcon =
       static_cast<HICON>(LoadImageW(app.instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
@@ -139,6 +123,7 @@ bool Initialize() {
   return true;
 }
 
+// Releases what exists; serves every stage of a failed start as well as the normal end.
 void Cleanup() {
   if (app.trayIcon.hWnd) {
     Shell_NotifyIconW(NIM_DELETE, &app.trayIcon);
@@ -163,16 +148,29 @@ void Cleanup() {
   }
   app.saverWindows.reset();
   StopWatchingShell();
-  // The shell repaints its own wallpaper where the saver was.
-  PostMessageW(app.progmanWindow, WM_SYSCOLORCHANGE, 0, 0);
+  RepaintShellWallpaper();
 }
 
+// The program's one message loop; ends on WM_QUIT or when a handler failed.
 void RunMessageLoop() {
   MSG msg;
   while (!app.handlerFailed && GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (app.settingsDialog && IsDialogMessageW(app.settingsDialog, &msg)) continue;
     DispatchMessageW(&msg);
   }
+}
+
+}  // namespace
+
+void StopWatchingSessionAndDisplay() {
+  if (app.displayNotification) UnregisterPowerSettingNotification(app.displayNotification);
+  app.displayNotification = nullptr;
+  if (!app.sessionLibrary) return;
+  if (auto unregister = SessionFunction<BOOL(WINAPI*)(HWND)>("WTSUnRegisterSessionNotification")) {
+    unregister(app.mainWindow);
+  }
+  FreeLibrary(app.sessionLibrary);
+  app.sessionLibrary = nullptr;
 }
 
 int RunApplication(HINSTANCE instance) {

@@ -2,6 +2,7 @@
 
 #include "app/AppState.h"
 #include "app/ReportError.h"
+#include "desktop/Resize.h"
 #include "saver/Wallpaper.h"
 
 namespace {
@@ -73,6 +74,8 @@ void StopWatchingShell() {
   app.shellEventHook = nullptr;
 }
 
+void RepaintShellWallpaper() { PostMessageW(app.progmanWindow, WM_SYSCOLORCHANGE, 0, 0); }
+
 void FindProgmanAgain() {
   HWND progman = FindWindowW(L"Progman", nullptr);
   if (!progman || progman == app.progmanWindow) return;
@@ -113,25 +116,17 @@ bool CreateHostWindow() {
   return true;
 }
 
-void StartRecovery() {
-  SetTimer(app.mainWindow, kRecoveryTimer1, 1000, nullptr);
-  SetTimer(app.mainWindow, kRecoveryTimer2, 3000, nullptr);
-  SetTimer(app.mainWindow, kRecoveryTimer3, 10000, nullptr);
-}
-
 LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   return GuardHandler([&]() -> LRESULT {
     switch (message) {
-      case WM_DESTROY:
-        OnHostDestroy();
-        return 0;
-      case WM_CLOSE:
-        return 0;
       case WM_PARENTNOTIFY:
         OnHostParentNotify(wParam, lParam);
         return 0;
+      case WM_DESTROY:
+        OnHostDestroy();
+        return 0;
       default:
-        return DefWindowProcW(hwnd, message, wParam, lParam);
+        return DefProgramWindowProc(hwnd, message, wParam, lParam);
     }
   });
 }

@@ -9,25 +9,15 @@ bool FindDesktopLayer();
 // After a restart of the shell its "Progman" is a new window.
 void FindProgmanAgain();
 void StopWatchingShell();
+// The shell repaints its own wallpaper where the saver was.
+void RepaintShellWallpaper();
 // On the raised desktop the shell may make a new wallpaper window right below its icons; the host
 // goes back between the two. Told by the shell's window events and by its setting broadcasts.
 void KeepHostBelowIcons();
 // The black host window inside the layer that carries the saver's windows.
 bool CreateHostWindow();
 LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-// Looks for the layer 1, 3 and 10 s from now.
-void StartRecovery();
 
 // A saver window that dies within this time of the start means the saver did not take to the host.
 constexpr std::uint64_t kEarlyFailureMs = 10000;
 inline bool IsEarlyFailure(std::uint64_t now, std::uint64_t startTick) { return now < startTick + kEarlyFailureMs; }
-
-// Recovery timers after the host was lost, the recovery after a shell restart put off while the wallpaper run is
-// busy; size-check timers carry the 0x100 bit.
-constexpr UINT_PTR kRecoveryTimer1 = 1;
-constexpr UINT_PTR kRecoveryTimer2 = 2;
-constexpr UINT_PTR kRecoveryTimer3 = 3;
-constexpr UINT_PTR kShellRestartTimer = 4;
-constexpr UINT_PTR kSizeCheckTimer1 = 0x101;
-constexpr UINT_PTR kSizeCheckTimer2 = 0x102;
-constexpr UINT_PTR kSizeCheckBit = 0x100;

@@ -9,31 +9,25 @@
 
 namespace {
 
-constexpr UINT kRetryWhileRestartingMs = 1000;
+constexpr UINT kRetryWhileBusyMs = 1000;
 
-void RecoverHost(UINT_PTR timerId) {
-  // With no saver chosen there is nothing to bring back, and no reason to end.
-  if (app.hostWindow || !app.saverName) return;
-  if (!FindDesktopLayer()) {
-    // A new shell may build its layer only a moment after it announced itself.
-    if (timerId == kShellRestartTimer) StartRecovery();
-    // A shell gone as a whole announces its successor with "TaskbarCreated"; one that stays without a layer
-    // is given up.
-    if (timerId == kRecoveryTimer3 && IsWindow(app.progmanWindow)) RequestExit();
-    return;
-  }
+// Inside a launch or stop of the wallpaper the timer looks again once it is over.
+bool PutOffWhileBusy(UINT_PTR timerId) {
+  KillTimer(app.mainWindow, timerId);
+  if (!app.wallpaperBusy) return false;
+  SetTimer(app.mainWindow, timerId, kRetryWhileBusyMs, nullptr);
+  return true;
+}
+
+// With no saver chosen there is nothing to bring back, and no reason to end.
+bool HostToRecover() { return !app.hostWindow && app.saverName; }
+
+// The layer has been found again; without a host in it the program ends.
+bool RebuildHost() {
   CancelRecovery();
-  if (!CreateHostWindow()) {
-    RequestExit();
-    return;
-  }
-  if (timerId != kShellRestartTimer) {
-    RestartWallpaper();
-  } else if (!app.resumeWallpaperAfterConfig) {
-    // The dialog lives outside the shell: its preview stays, and a configuration run of this saver starts the
-    // wallpaper when it ends.
-    StartWallpaper();
-  }
+  if (CreateHostWindow()) return true;
+  RequestExit();
+  return false;
 }
 
 }  // namespace
@@ -42,7 +36,7 @@ void SyncHostSize() {
   if (!app.hostWindow) return;
   // Inside a launch or stop of the wallpaper: look again once it is over.
   if (app.wallpaperBusy) {
-    SetTimer(app.mainWindow, kSizeCheckTimer2, kRetryWhileRestartingMs, nullptr);
+    SetTimer(app.mainWindow, kSizeCheckTimer2, kRetryWhileBusyMs, nullptr);
     return;
   }
   // A restart now would show the saver over a full-screen program: once the desktop can be seen.
@@ -61,29 +55,45 @@ void SyncHostSize() {
   if (app.saverName) RestartWallpaper();
 }
 
-void RecoverAfterShellRestart() {
-  FindProgmanAgain();
-  OnMainTimer(kShellRestartTimer);
+void ScheduleSizeChecks() {
+  SetTimer(app.mainWindow, kSizeCheckTimer1, 1000, nullptr);
+  SetTimer(app.mainWindow, kSizeCheckTimer2, 3000, nullptr);
+}
+
+void OnSizeCheckTimer(UINT_PTR timerId) {
+  KillTimer(app.mainWindow, timerId);
+  SyncHostSize();
+}
+
+void StartRecovery() {
+  SetTimer(app.mainWindow, kRecoveryTimer1, 1000, nullptr);
+  SetTimer(app.mainWindow, kRecoveryTimer2, 3000, nullptr);
+  SetTimer(app.mainWindow, kRecoveryTimer3, 10000, nullptr);
 }
 
 void CancelRecovery() {
   for (UINT_PTR timerId : {kRecoveryTimer1, kRecoveryTimer2, kRecoveryTimer3}) KillTimer(app.mainWindow, timerId);
 }
 
-void ScheduleSizeChecks() {
-  SetTimer(app.mainWindow, kSizeCheckTimer1, 1000, nullptr);
-  SetTimer(app.mainWindow, kSizeCheckTimer2, 3000, nullptr);
+void OnRecoveryTimer(UINT_PTR timerId) {
+  if (PutOffWhileBusy(timerId) || !HostToRecover()) return;
+  if (FindDesktopLayer()) {
+    if (RebuildHost()) RestartWallpaper();
+  } else if (timerId == kRecoveryTimer3 && IsWindow(app.progmanWindow)) {
+    // A shell gone as a whole announces its successor with "TaskbarCreated"; one that stays without a layer
+    // is given up.
+    RequestExit();
+  }
 }
 
-void OnMainTimer(WPARAM timerId) {
-  KillTimer(app.mainWindow, timerId);
-  if (timerId & kSizeCheckBit) {
-    SyncHostSize();
-    return;
+void RecoverAfterShellRestart() {
+  if (PutOffWhileBusy(kShellRestartTimer) || !HostToRecover()) return;
+  if (!FindDesktopLayer()) {
+    // A new shell may build its layer only a moment after it announced itself.
+    StartRecovery();
+  } else if (RebuildHost() && !app.resumeWallpaperAfterConfig) {
+    // The dialog lives outside the shell: its preview stays, and a configuration run of this saver starts the
+    // wallpaper when it ends.
+    StartWallpaper();
   }
-  if (app.wallpaperBusy) {
-    SetTimer(app.mainWindow, timerId, kRetryWhileRestartingMs, nullptr);
-    return;
-  }
-  RecoverHost(timerId);
 }

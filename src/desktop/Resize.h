@@ -3,11 +3,16 @@
 
 // Brings the host to the layer's size, restarting the saver at the new size.
 void SyncHostSize();
-// Applying "<なし>" ends a pending recovery: with no saver there is nothing to bring back.
-void CancelRecovery();
 // A display change settles over a few seconds: look twice.
 void ScheduleSizeChecks();
-// Size checks and the recovery after the shell destroyed the host.
-void OnMainTimer(WPARAM timerId);
-// "TaskbarCreated": a restarted shell is looked up, and a host lost with the old one comes back in its layer.
+// Each start of a size-check timer looks once.
+void OnSizeCheckTimer(UINT_PTR timerId);
+// The shell took the host: the layer is looked for 1, 3 and 10 s from now.
+void StartRecovery();
+// Applying "<なし>" ends a pending recovery: with no saver there is nothing to bring back.
+void CancelRecovery();
+// The host and saver come back in a layer found again; the last look gives up on a shell without one.
+void OnRecoveryTimer(UINT_PTR timerId);
+// After "TaskbarCreated" found the restarted shell's Progman: a host lost with the old shell comes back in the new
+// one's layer.
 void RecoverAfterShellRestart();

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "app/AppState.h"
+
 namespace {
 
 constexpr DWORD kDwmCloaked = 14;  // DWMWA_CLOAKED, Windows 8 and later
@@ -45,41 +47,45 @@ bool ShellDesktopWindow(HWND hwnd) {
 }
 
 BOOL CALLBACK CheckWindow(HWND hwnd, LPARAM lParam) {
-  auto& search = *reinterpret_cast<Search*>(lParam);
-  // Runs twice a second: the cheap tests that rule out most windows go first.
-  RECT rect{};
-  if (!IsWindowVisible(hwnd) || IsIconic(hwnd) || !GetWindowRect(hwnd, &rect)) return TRUE;
-  const bool maximized = IsZoomed(hwnd) != FALSE;
-  bool mayHide = false;
-  for (const Monitor& monitor : search.monitors)
-    mayHide |= !monitor.hidden && HidesMonitor(rect, maximized, true, monitor.rect);
-  if (!mayHide) return TRUE;
-  DWORD process = 0;
-  GetWindowThreadProcessId(hwnd, &process);
-  const LONG exStyle = GetWindowLongW(hwnd, GWL_EXSTYLE);
-  if (process == GetCurrentProcessId() || process == search.saverProcess ||
-      (exStyle & (WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW)) || FullyTransparent(hwnd, exStyle) ||
-      ShellDesktopWindow(hwnd) || Cloaked(hwnd)) {
+  return GuardHandler([&]() -> BOOL {
+    auto& search = *reinterpret_cast<Search*>(lParam);
+    // Runs twice a second: the cheap tests that rule out most windows go first.
+    RECT rect{};
+    if (!IsWindowVisible(hwnd) || IsIconic(hwnd) || !GetWindowRect(hwnd, &rect)) return TRUE;
+    const bool maximized = IsZoomed(hwnd) != FALSE;
+    bool mayHide = false;
+    for (const Monitor& monitor : search.monitors)
+      mayHide |= !monitor.hidden && HidesMonitor(rect, maximized, true, monitor.rect);
+    if (!mayHide) return TRUE;
+    DWORD process = 0;
+    GetWindowThreadProcessId(hwnd, &process);
+    const LONG exStyle = GetWindowLongW(hwnd, GWL_EXSTYLE);
+    if (process == GetCurrentProcessId() || process == search.saverProcess ||
+        (exStyle & (WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW)) || FullyTransparent(hwnd, exStyle) ||
+        ShellDesktopWindow(hwnd) || Cloaked(hwnd)) {
+      return TRUE;
+    }
+    // A maximized window hides only the monitor it is maximized on.
+    const HMONITOR on = maximized ? MonitorFromWindow(hwnd, MONITOR_DEFAULTTONULL) : nullptr;
+    bool hides = false;
+    for (Monitor& monitor : search.monitors) {
+      if (monitor.hidden || !HidesMonitor(rect, maximized, !maximized || on == monitor.handle, monitor.rect)) continue;
+      monitor.hidden = hides = true;
+    }
+    if (hides) search.covering.push_back(hwnd);
     return TRUE;
-  }
-  // A maximized window hides only the monitor it is maximized on.
-  const HMONITOR on = maximized ? MonitorFromWindow(hwnd, MONITOR_DEFAULTTONULL) : nullptr;
-  bool hides = false;
-  for (Monitor& monitor : search.monitors) {
-    if (monitor.hidden || !HidesMonitor(rect, maximized, !maximized || on == monitor.handle, monitor.rect)) continue;
-    monitor.hidden = hides = true;
-  }
-  if (hides) search.covering.push_back(hwnd);
-  return TRUE;
+  });
 }
 
 BOOL CALLBACK AddMonitor(HMONITOR handle, HDC, LPRECT rect, LPARAM lParam) {
-  auto& monitors = *reinterpret_cast<std::vector<Monitor>*>(lParam);
-  for (const Monitor& monitor : monitors) {
-    if (monitor.handle == handle) return TRUE;
-  }
-  monitors.push_back({handle, *rect, false});
-  return TRUE;
+  return GuardHandler([&]() -> BOOL {
+    auto& monitors = *reinterpret_cast<std::vector<Monitor>*>(lParam);
+    for (const Monitor& monitor : monitors) {
+      if (monitor.handle == handle) return TRUE;
+    }
+    monitors.push_back({handle, *rect, false});
+    return TRUE;
+  });
 }
 
 }  // namespace

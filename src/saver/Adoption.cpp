@@ -7,14 +7,14 @@
 
 namespace {
 
+constexpr std::uint64_t kSettleMs = 1000;
+constexpr std::uint64_t kAdoptionDelayMs = 10;
+constexpr DWORD kPassPauseMs = 4;
+constexpr DWORD kIdleWaitMs = 10000;
+// A window seen but never adoptable (destroyed, hidden, emptied before its turn) must not hold
+// the UI thread forever: the wait for the last adoption ends this long after it began.
+constexpr std::uint64_t kCompletionLimitMs = 10000;
 constexpr LONG_PTR kTopmostAndToolWindow = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
-
-SaverWindowRecord* FindRecord(HWND hwnd) {
-  for (SaverWindowRecord& record : *app.saverWindows) {
-    if (record.hwnd == hwnd) return &record;
-  }
-  return nullptr;
-}
 
 bool AllAdopted() {
   return std::all_of(app.saverWindows->begin(), app.saverWindows->end(),
@@ -78,16 +78,6 @@ AdoptionResult FailAdoption(const PROCESS_INFORMATION& process) {
   return windowsLost && app.hostWindow ? AdoptionResult::WindowsLost : AdoptionResult::Failed;
 }
 
-void Pass(DWORD threadId) { EnumThreadWindows(threadId, AdoptWindowCallback, 0); }
-
-// A pass costs little, but polling without a pause kept a core busy for the whole launch. Waiting on the
-// process sleeps without dispatching anything; once it has ended, that wait no longer sleeps.
-void PauseBetweenPasses(HANDLE process) {
-  if (WaitForSingleObject(process, kPassPauseMs) != WAIT_TIMEOUT) Sleep(kPassPauseMs);
-}
-
-}  // namespace
-
 BOOL CALLBACK AdoptWindowCallback(HWND hwnd, LPARAM) {
   return GuardHandler([&]() -> BOOL {
     RECT rect{};
@@ -97,7 +87,7 @@ BOOL CALLBACK AdoptWindowCallback(HWND hwnd, LPARAM) {
       return TRUE;
     }
     if (!IsWindowVisible(hwnd)) return TRUE;
-    SaverWindowRecord* record = FindRecord(hwnd);
+    SaverWindowRecord* record = FindSaverWindow(hwnd);
     // A window whose thread does not answer is looked at again in a later pass.
     if (!record) {
       if (!Answers(hwnd)) return TRUE;
@@ -110,6 +100,23 @@ BOOL CALLBACK AdoptWindowCallback(HWND hwnd, LPARAM) {
     Adopt(hwnd, *record, rect);
     return FALSE;
   });
+}
+
+void Pass(DWORD threadId) { EnumThreadWindows(threadId, AdoptWindowCallback, 0); }
+
+// A pass costs little, but polling without a pause kept a core busy for the whole launch. Waiting on the
+// process sleeps without dispatching anything; once it has ended, that wait no longer sleeps.
+void PauseBetweenPasses(HANDLE process) {
+  if (WaitForSingleObject(process, kPassPauseMs) != WAIT_TIMEOUT) Sleep(kPassPauseMs);
+}
+
+}  // namespace
+
+SaverWindowRecord* FindSaverWindow(HWND hwnd) {
+  for (SaverWindowRecord& record : *app.saverWindows) {
+    if (record.hwnd == hwnd) return &record;
+  }
+  return nullptr;
 }
 
 AdoptionResult AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64_t launchDeadline) {

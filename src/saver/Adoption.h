@@ -3,14 +3,10 @@
 
 #include <cstdint>
 
+#include "saver/SaverWindow.h"
+
+// How long a launched saver has to show its first window.
 constexpr std::uint64_t kLaunchDeadlineMs = 10000;
-constexpr std::uint64_t kSettleMs = 1000;
-constexpr std::uint64_t kAdoptionDelayMs = 10;
-constexpr DWORD kPassPauseMs = 4;
-constexpr DWORD kIdleWaitMs = 10000;
-// A window seen but never adoptable (destroyed, hidden, emptied before its turn) must not hold
-// the UI thread forever: the wait for the last adoption ends this long after it began.
-constexpr std::uint64_t kCompletionLimitMs = 10000;
 constexpr int kNudgeDistance = 32;
 
 enum class AdoptionResult {
@@ -25,7 +21,8 @@ enum class AdoptionResult {
 // Takes the saver's top-level windows into the host. Unless adopted, the process is ended, both handles
 // are closed and saverWindows is emptied.
 AdoptionResult AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64_t launchDeadline);
-BOOL CALLBACK AdoptWindowCallback(HWND hwnd, LPARAM lParam);
+// The record of one of the wallpaper saver's top-level windows; null for any other window.
+SaverWindowRecord* FindSaverWindow(HWND hwnd);
 
 // Moves right when the cursor is near the left edge, otherwise left.
 inline int NudgeDirection(int cursorX) { return cursorX < kNudgeDistance ? kNudgeDistance : -kNudgeDistance; }

@@ -12,15 +12,21 @@ constexpr std::size_t kCommandLineExtra = 22;
 
 }  // namespace
 
+wchar_t* PutSaverDirectory(wchar_t* out, const wchar_t* systemDir, UINT systemDirLength) {
+  wmemcpy(out, systemDir, systemDirLength);
+  out += systemDirLength;
+  // A root directory ("C:\") ends in its backslash already.
+  if (systemDirLength > 3) *out++ = L'\\';
+  return out;
+}
+
 HeapString BuildSaverCommandLine(const wchar_t* systemDir, UINT systemDirLength, const wchar_t* baseName,
                                  SaverMode mode, HWND parentWindow) {
   const std::size_t nameLength = wcslen(baseName);
   HeapString commandLine(new wchar_t[nameLength + systemDirLength + kCommandLineExtra]);
   wchar_t* out = commandLine.get();
   *out++ = L'"';
-  wmemcpy(out, systemDir, systemDirLength);
-  out += systemDirLength;
-  if (systemDirLength > 3) *out++ = L'\\';
+  out = PutSaverDirectory(out, systemDir, systemDirLength);
   wmemcpy(out, baseName, nameLength);
   out += nameLength;
   wmemcpy(out, L".scr\" ", 6);

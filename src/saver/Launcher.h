@@ -5,6 +5,8 @@
 
 enum class SaverMode { Wallpaper = 0, Preview = 1, Configure = 2 };
 
+// Writes "<dir>\", where a saver's file name goes next, and returns the position after it.
+wchar_t* PutSaverDirectory(wchar_t* out, const wchar_t* systemDir, UINT systemDirLength);
 // "<dir>\<name>.scr" followed by "/s", "/p <hwnd>" or "/c:<hwnd>", in a buffer of exactly the longest size.
 HeapString BuildSaverCommandLine(const wchar_t* systemDir, UINT systemDirLength, const wchar_t* baseName,
                                  SaverMode mode, HWND parentWindow);

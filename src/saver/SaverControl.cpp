@@ -2,18 +2,21 @@
 
 namespace {
 
+// What a saver gets to end by itself once asked, before it is ended by force.
+constexpr DWORD kStopGraceMs = 3000;
 // Long enough for a saver drawing a frame, short enough to keep Exit and Apply quick with a hung one.
 constexpr UINT kAnswerMs = 100;
+
+// Ends the process by force unless it has ended already; the handle stays open.
+void TerminateIfRunning(HANDLE process) {
+  if (StillRunning(process)) TerminateProcess(process, 0);
+}
 
 }  // namespace
 
 bool StillRunning(HANDLE process) {
   DWORD exitCode = 0;
   return GetExitCodeProcess(process, &exitCode) && exitCode == STILL_ACTIVE;
-}
-
-void TerminateIfRunning(HANDLE process) {
-  if (StillRunning(process)) TerminateProcess(process, 0);
 }
 
 void EndSaverProcess(HANDLE process, DWORD graceMs) {

@@ -3,12 +3,7 @@
 
 #include <cstdint>
 
-// What a saver gets to end by itself once asked, before it is ended by force.
-constexpr DWORD kStopGraceMs = 3000;
-
 bool StillRunning(HANDLE process);
-// Ends the process by force unless it has ended already; the handle stays open.
-void TerminateIfRunning(HANDLE process);
 // Gives the process graceMs to end by itself, then ends it by force, waits until it is gone and
 // closes the handle.
 void EndSaverProcess(HANDLE process, DWORD graceMs);

@@ -1,18 +1,24 @@
 #include "saver/Wallpaper.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "app/AppState.h"
+#include "app/MainWindow.h"
 #include "app/ReportError.h"
 #include "desktop/Resize.h"
 #include "desktop/Visibility.h"
 #include "saver/Adoption.h"
 #include "saver/Launcher.h"
 #include "saver/SaverControl.h"
+#include "settings/SettingsDialog.h"
 
 namespace {
 
 constexpr wchar_t kCannotWallpaper[] = L"スクリーン セーバーを壁紙化できません。";
+// While a wallpaper saver runs, its visibility is looked at this often.
+constexpr UINT kVisibilityIntervalMs = 500;
+constexpr std::uint64_t kFullLookMs = 5000;
 
 bool NeedsPreviewMode(const wchar_t* baseName) {
   return std::any_of(app.previewModeSavers.begin(), app.previewModeSavers.end(),
@@ -122,13 +128,21 @@ void Launch() {
     HANDLE process = NeedsPreviewMode(baseName) ? LaunchInPreviewMode(baseName) : LaunchAdopted(baseName);
     // Null after a failure whose message box may have started another saver (the dialog's OK): keep that one.
     if (!process) return;
+    HANDLE wait = nullptr;
+    if (!RegisterWaitForSingleObject(&wait, process, WallpaperEndedCallback,
+                                     reinterpret_cast<PVOID>(static_cast<UINT_PTR>(app.wallpaperGeneration)), INFINITE,
+                                     WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE)) {
+      // A saver whose end nobody would notice is no wallpaper: the launch has failed.
+      const DWORD error = GetLastError();
+      EndSaverProcess(process, 0);
+      ReportError(nullptr, kCannotWallpaper, error);
+      return;
+    }
+    app.wallpaperWait = wait;
     app.wallpaperProcess = process;
     app.wallpaperStartTick = GetTickCount64();
     ShowOnlySaverArea();
     SetTimer(app.mainWindow, kVisibilityTimer, kVisibilityIntervalMs, nullptr);
-    RegisterWaitForSingleObject(&app.wallpaperWait, process, WallpaperEndedCallback,
-                                reinterpret_cast<PVOID>(static_cast<UINT_PTR>(app.wallpaperGeneration)), INFINITE,
-                                WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE);
   });
 }
 
@@ -201,15 +215,12 @@ void RestartWallpaper() {
     bool previewStopped = false;
     if (app.settingsDialog && app.previewProcess && app.dialogSelection &&
         lstrcmpW(app.dialogSelection, app.saverName.get()) == 0) {
-      StopSaver(TakeHandle(app.previewProcess), app.previewStatic);
-      InvalidateRect(app.previewStatic, nullptr, FALSE);
+      StopPreview();
       previewStopped = true;
     }
     StartWallpaper();
     // The dialog may have closed, or opened anew, inside a failed launch's message box.
-    if (previewStopped && app.settingsDialog && !app.previewProcess && app.saverName) {
-      app.previewProcess = LaunchSaver(app.saverName.get(), SaverMode::Preview, app.previewStatic);
-    }
+    if (previewStopped && app.settingsDialog && !app.previewProcess && app.saverName) StartPreview(app.saverName.get());
   });
 }
 
@@ -219,8 +230,7 @@ void EndWallpaperWithHost() {
 
 bool IsWallpaperWindow(HWND hwnd) {
   if (app.wallpaperIsPreview) return GetParent(hwnd) == app.hostWindow;
-  return std::any_of(app.saverWindows->begin(), app.saverWindows->end(),
-                     [&](const SaverWindowRecord& record) { return record.hwnd == hwnd; });
+  return FindSaverWindow(hwnd) != nullptr;
 }
 
 void OnWallpaperFailed(WPARAM generation) {

@@ -3,8 +3,6 @@
 #pragma once
 #include <windows.h>
 
-#include <cstdint>
-
 // Starts the configured saver in the host, unless one runs there already.
 void StartWallpaper();
 // Stops the wallpaper saver in whichever way it runs (adopted windows, or preview mode in the host).
@@ -24,8 +22,3 @@ void OnWallpaperEnded(WPARAM generation);
 // somebody can; run by the visibility timer and by the session and power notifications.
 void UpdateWallpaperPause();
 bool WallpaperPaused();
-
-// While a wallpaper saver runs, its visibility is looked at this often.
-constexpr UINT_PTR kVisibilityTimer = 0x201;
-constexpr UINT kVisibilityIntervalMs = 500;
-constexpr std::uint64_t kFullLookMs = 5000;

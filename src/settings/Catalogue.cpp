@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <utility>
 
 #include "app/Wow64Redirection.h"
+#include "saver/Launcher.h"
 
 namespace {
 
@@ -11,11 +13,17 @@ constexpr DWORD kResourceOnly = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE
 constexpr std::size_t kMaxFoundName = MAX_PATH;  // cFileName's size, terminator included
 constexpr std::size_t kExtensionLength = 4;      // ".scr"
 
-CatalogueCacheEntry ReadFile(const wchar_t* path, const WIN32_FIND_DATAW& found) {
+HeapString BaseName(const WIN32_FIND_DATAW& found) {
   const std::size_t nameLength = wcslen(found.cFileName);
-  CatalogueCacheEntry read{
-      CopyString(found.cFileName, nameLength >= kExtensionLength ? nameLength - kExtensionLength : 0), nullptr, false,
-      (ULONGLONG(found.nFileSizeHigh) << 32) | found.nFileSizeLow, found.ftLastWriteTime};
+  return CopyString(found.cFileName, nameLength >= kExtensionLength ? nameLength - kExtensionLength : 0);
+}
+
+ULONGLONG FileSize(const WIN32_FIND_DATAW& found) {
+  return (ULONGLONG(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+}
+
+CatalogueCacheEntry ReadFile(const wchar_t* path, const WIN32_FIND_DATAW& found, HeapString baseName) {
+  CatalogueCacheEntry read{std::move(baseName), nullptr, false, FileSize(found), found.ftLastWriteTime};
   Wow64RedirectionOff redirection;
   HMODULE module = LoadLibraryExW(path, nullptr, kResourceOnly);
   if (!module) return read;
@@ -28,8 +36,7 @@ CatalogueCacheEntry ReadFile(const wchar_t* path, const WIN32_FIND_DATAW& found)
 }
 
 bool SameFile(const CatalogueCacheEntry& cached, const WIN32_FIND_DATAW& found, const wchar_t* baseName) {
-  return lstrcmpiW(cached.baseName.get(), baseName) == 0 &&
-         cached.size == ((ULONGLONG(found.nFileSizeHigh) << 32) | found.nFileSizeLow) &&
+  return lstrcmpiW(cached.baseName.get(), baseName) == 0 && cached.size == FileSize(found) &&
          CompareFileTime(&cached.written, &found.ftLastWriteTime) == 0;
 }
 
@@ -40,10 +47,8 @@ DWORD BuildSaverCatalogue(const wchar_t* systemDir, UINT systemDirLength, std::v
   entries.clear();
   const std::size_t capacity = systemDirLength + kMaxFoundName + 1;
   HeapString path(new wchar_t[capacity]);
-  wmemcpy(path.get(), systemDir, systemDirLength);
-  std::size_t prefixLength = systemDirLength;
-  if (systemDirLength > 3) path[prefixLength++] = L'\\';
-  wcscpy(path.get() + prefixLength, L"*.scr");
+  wchar_t* const fileName = PutSaverDirectory(path.get(), systemDir, systemDirLength);
+  wcscpy(fileName, L"*.scr");
 
   WIN32_FIND_DATAW found;
   HANDLE search;
@@ -59,14 +64,12 @@ DWORD BuildSaverCatalogue(const wchar_t* systemDir, UINT systemDirLength, std::v
   std::vector<CatalogueCacheEntry> seen;
   do {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    wcscpy(path.get() + prefixLength, found.cFileName);
-    const std::size_t nameLength = wcslen(found.cFileName);
-    const HeapString baseName =
-        CopyString(found.cFileName, nameLength >= kExtensionLength ? nameLength - kExtensionLength : 0);
+    wcscpy(fileName, found.cFileName);
+    HeapString baseName = BaseName(found);
     const auto cached = std::find_if(cache.begin(), cache.end(), [&](const CatalogueCacheEntry& entry) {
       return entry.baseName && SameFile(entry, found, baseName.get());
     });
-    seen.push_back(cached != cache.end() ? std::move(*cached) : ReadFile(path.get(), found));
+    seen.push_back(cached != cache.end() ? std::move(*cached) : ReadFile(path.get(), found, std::move(baseName)));
     const CatalogueCacheEntry& file = seen.back();
     if (!file.loadable) continue;
     SaverEntry entry;

@@ -26,17 +26,6 @@ bool DialogAlive(HWND dialog) { return app.settingsDialog == dialog && IsWindow(
 
 void InvalidatePreview() { InvalidateRect(app.previewStatic, nullptr, FALSE); }
 
-void StopPreview() {
-  if (!app.previewProcess) return;
-  StopSaver(TakeHandle(app.previewProcess), app.previewStatic);
-  InvalidatePreview();
-}
-
-void StartPreview(const wchar_t* baseName) {
-  // Only a failed launch runs a message box, and it returns null: a handle means nothing ran meanwhile.
-  if (HANDLE preview = LaunchSaver(baseName, SaverMode::Preview, app.previewStatic)) app.previewProcess = preview;
-}
-
 // Drops the tracked configuration run without ending it; the configuration window stays open.
 void ReleaseConfigRun() {
   UnregisterWait(TakeHandle(app.configWait));
@@ -131,7 +120,7 @@ bool SwitchWallpaper(HWND dialog, const wchar_t* selection) {
       CancelRecovery();
       // Cleared before the host goes, so its destruction starts no recovery.
       if (app.hostWindow) DestroyWindow(app.hostWindow);
-      PostMessageW(app.progmanWindow, WM_SYSCOLORCHANGE, 0, 0);
+      RepaintShellWallpaper();
       return true;
     }
   }
@@ -182,6 +171,9 @@ void ApplySelection(HWND dialog, int commandId) {
   EnableWindow(applyButton, FALSE);
 }
 
+// Runs on the thread pool's wait thread when a configuration run ends; it only posts.
+VOID CALLBACK ConfigWaitCallback(PVOID, BOOLEAN) { PostMessageW(app.settingsDialog, WMA_CONFIG_DONE, 0, 0); }
+
 void StartConfigRun(HWND dialog) {
   // One tracked run at a time; its window is already open for the user.
   if (app.configProcess || !app.dialogSelection) return;
@@ -201,9 +193,16 @@ void StartConfigRun(HWND dialog) {
     ResumeAfterConfig(dialog);
     return;
   }
+  HANDLE wait = nullptr;
+  if (!RegisterWaitForSingleObject(&wait, config, ConfigWaitCallback, nullptr, INFINITE,
+                                   WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE)) {
+    // Nothing would tell when it ends: it goes on untracked, and what it stopped comes back now.
+    CloseHandle(config);
+    ResumeAfterConfig(dialog);
+    return;
+  }
   app.configProcess = config;
-  RegisterWaitForSingleObject(&app.configWait, app.configProcess, ConfigWaitCallback, nullptr, INFINITE,
-                              WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE);
+  app.configWait = wait;
 }
 
 void OnConfigDone(HWND dialog) {
@@ -241,7 +240,7 @@ void OnShutdown(HWND dialog) {
 void OnDialogDestroy() {
   if (app.configProcess) ReleaseConfigRun();
   app.settingsDialog = nullptr;
-  if (app.previewProcess) StopSaver(TakeHandle(app.previewProcess), app.previewStatic);
+  StopPreview();
   app.dialogSelection = nullptr;
   const LRESULT count = SendMessageW(app.saverCombo, CB_GETCOUNT, 0, 0);
   for (LRESULT index = count - 1; index >= 1; --index) {
@@ -250,6 +249,17 @@ void OnDialogDestroy() {
 }
 
 }  // namespace
+
+void StopPreview() {
+  if (!app.previewProcess) return;
+  StopSaver(TakeHandle(app.previewProcess), app.previewStatic);
+  InvalidatePreview();
+}
+
+void StartPreview(const wchar_t* baseName) {
+  // Only a failed launch runs a message box, and it returns null: a handle means nothing ran meanwhile.
+  if (HANDLE preview = LaunchSaver(baseName, SaverMode::Preview, app.previewStatic)) app.previewProcess = preview;
+}
 
 INT_PTR CALLBACK SettingsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   return GuardHandler([&]() -> INT_PTR {
@@ -294,5 +304,3 @@ INT_PTR CALLBACK SettingsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     }
   });
 }
-
-VOID CALLBACK ConfigWaitCallback(PVOID, BOOLEAN) { PostMessageW(app.settingsDialog, WMA_CONFIG_DONE, 0, 0); }

@@ -3,5 +3,6 @@
 
 // The modeless settings dialog: choose, preview, configure and apply a saver.
 INT_PTR CALLBACK SettingsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-// Runs on the thread pool's wait thread when a configuration run ends; it only posts.
-VOID CALLBACK ConfigWaitCallback(PVOID context, BOOLEAN timedOut);
+// The dialog's preview of a saver, drawn into its preview area.
+void StopPreview();
+void StartPreview(const wchar_t* baseName);

@@ -9,6 +9,9 @@ WriteFileFunction settingsWriteFile = WriteFile;
 
 namespace {
 
+// Version and reserved word are written, never read: a file of a later version still holds a name this one reads.
+constexpr std::uint16_t kSettingsVersion = 1;
+constexpr std::size_t kSettingsHeaderSize = 8;
 constexpr std::size_t kMaxBaseNameLength = 255 - 4;  // a file name holds at most 255 characters, ".scr" included
 constexpr wchar_t kNewFileSuffix[] = L".new";
 

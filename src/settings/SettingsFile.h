@@ -6,8 +6,6 @@
 #include <vector>
 
 constexpr std::uint16_t kSettingsMagic = 0xAA2A;
-constexpr std::uint16_t kSettingsVersion = 1;
-constexpr std::size_t kSettingsHeaderSize = 8;
 
 // The file's bytes for a saver name (null: no saver).
 std::vector<std::uint8_t> EncodeSettings(const wchar_t* saverName);
