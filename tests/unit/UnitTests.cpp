@@ -256,6 +256,16 @@ void Resources() {
   CHECK(label && labelWidth >= listWidth, "the saver label (%ld px) is narrower than its list (%ld px)", labelWidth,
         listWidth);
   DestroyWindow(dialog);
+  // A wrong namespace makes Windows ignore an entry without a word.
+  const HRSRC manifest = FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST);
+  const std::string text = manifest
+                               ? std::string(static_cast<const char*>(LockResource(LoadResource(module, manifest))),
+                                             SizeofResource(module, manifest))
+                               : "";
+  for (const char* entry :
+       {R"(<dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true/pm</dpiAware>)",
+        R"(<dpiAwareness xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">PerMonitorV2, PerMonitor<)"})
+    CHECK(text.find(entry) != std::string::npos, "the exe's manifest lacks %s", entry);
   FreeLibrary(module);
 }
 
