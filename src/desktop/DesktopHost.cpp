@@ -11,6 +11,17 @@ constexpr UINT kShellBuildLayerMessage = 0x052C;
 constexpr wchar_t kIconViewClass[] = L"SHELLDLL_DefView";
 // WS_EX_NOREDIRECTIONBITMAP, which the headers give only to Windows 8 and later builds.
 constexpr LONG kNoRedirectionBitmap = 0x00200000;
+// DPI_HOSTING_BEHAVIOR_INVALID and _MIXED, from the same builds.
+constexpr int kHostingInvalid = -1;
+constexpr int kHostingMixed = 1;
+
+using SetDpiHostingFunction = int(WINAPI*)(int);
+
+SetDpiHostingFunction SetDpiHosting() {
+  static const auto function = reinterpret_cast<SetDpiHostingFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiHostingBehavior")));
+  return function;
+}
 
 bool TestDesktopLayer() {
   app.raisedDesktop = false;
@@ -91,14 +102,26 @@ bool FindDesktopLayer() {
   return TestDesktopLayer() || TestRaisedDesktop();
 }
 
+MixedDpiHosting::MixedDpiHosting() : previous(SetDpiHosting() ? SetDpiHosting()(kHostingMixed) : kHostingInvalid) {}
+
+// Keeps the error of what was made meanwhile.
+MixedDpiHosting::~MixedDpiHosting() {
+  const DWORD error = GetLastError();
+  if (previous != kHostingInvalid) SetDpiHosting()(previous);
+  SetLastError(error);
+}
+
 bool CreateHostWindow() {
   RECT layer{};
   GetClientRect(app.desktopLayer, &layer);
   const int width = layer.right;
   const int height = layer.bottom;
-  app.hostWindow =
-      CreateWindowExW(WS_EX_LAYERED, MAKEINTATOM(app.hostClassAtom), nullptr, WS_POPUP | WS_DISABLED | WS_CLIPCHILDREN,
-                      0, 0, width, height, app.desktopLayer, nullptr, app.instance, nullptr);
+  {
+    const MixedDpiHosting hosting;
+    app.hostWindow = CreateWindowExW(WS_EX_LAYERED, MAKEINTATOM(app.hostClassAtom), nullptr,
+                                     WS_POPUP | WS_DISABLED | WS_CLIPCHILDREN, 0, 0, width, height, app.desktopLayer,
+                                     nullptr, app.instance, nullptr);
+  }
   if (!app.hostWindow) {
     ReportError(nullptr, L"親ウィンドウを作成できません。", GetLastError());
     return false;

@@ -17,6 +17,18 @@ void KeepHostBelowIcons();
 // The black host window inside the layer that carries the saver's windows.
 bool CreateHostWindow();
 LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Windows made while one lives may hold another process's windows of another DPI awareness, as a saver's
+// (most are DPI-unaware); the system scales those. Windows 10 1803 and later; elsewhere it changes nothing.
+class MixedDpiHosting {
+ public:
+  MixedDpiHosting();
+  ~MixedDpiHosting();
+  MixedDpiHosting(const MixedDpiHosting&) = delete;
+  MixedDpiHosting& operator=(const MixedDpiHosting&) = delete;
+
+ private:
+  int previous;
+};
 
 // A saver window that dies within this time of the start means the saver did not take to the host.
 constexpr std::uint64_t kEarlyFailureMs = 10000;

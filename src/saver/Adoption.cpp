@@ -43,7 +43,9 @@ void Adopt(HWND hwnd, SaverWindowRecord& record, const RECT& rect) {
   if (record.wasEnabled) EnableWindow(hwnd, TRUE);
   POINT corner{rect.left, rect.top};
   ScreenToClient(app.hostWindow, &corner);
-  SetWindowPos(hwnd, nullptr, corner.x, corner.y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+  // Its size on screen too, in this program's physical pixels: where the system does not scale a DPI-unaware
+  // child (no mixed DPI hosting), the saver still covers what it covered.
+  SetWindowPos(hwnd, nullptr, corner.x, corner.y, rect.right - rect.left, rect.bottom - rect.top, SWP_NOZORDER);
 }
 
 void ShowAdoptedWindows() {

@@ -45,11 +45,29 @@ void ResumeAfterConfig(HWND dialog) {
   }
 }
 
+// The template's preview area made again under mixed DPI hosting: only this window of the dialog holds a
+// saver's. Where that fails the template's stays.
+HWND MakePreviewArea(HWND dialog) {
+  HWND fromTemplate = GetDlgItem(dialog, IDC_PREVIEW);
+  RECT area{};
+  GetWindowRect(fromTemplate, &area);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&area), 2);
+  const MixedDpiHosting hosting;
+  HWND made =
+      CreateWindowExW(0, L"Static", nullptr, WS_CHILD | WS_VISIBLE, area.left, area.top, area.right - area.left,
+                      area.bottom - area.top, dialog, reinterpret_cast<HMENU>(IDC_PREVIEW), app.instance, nullptr);
+  if (!made) return fromTemplate;
+  // In the template's place in the tab order.
+  SetWindowPos(made, fromTemplate, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  DestroyWindow(fromTemplate);
+  return made;
+}
+
 bool OnInitDialog(HWND dialog) {
   SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(app.appIcon));
   SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(app.appIcon));
   app.settingsDialog = dialog;
-  app.previewStatic = GetDlgItem(dialog, IDC_PREVIEW);
+  app.previewStatic = MakePreviewArea(dialog);
   app.saverCombo = GetDlgItem(dialog, IDC_SAVERLIST);
   app.dialogSelection = nullptr;
   app.previewProcess = nullptr;

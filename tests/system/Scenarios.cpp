@@ -52,6 +52,8 @@ const Row kRows[] = {
      "shell resize 1000 700; workarea 2; wall fxplain; hostsize 1000 700; pump 2500; starts fxplain /s 2; "
      "shell resize 640 480; display; wall fxplain; hostsize 640 480; pump 3500; starts fxplain /s 3; repeat 1; "
      "shell resize 1024 768; workarea; wall fxplain; shell resize 640 480; display; wall fxplain; end; savers 1"},
+    // At 150 % the host covers the whole layer of the (per-monitor aware) shell; tools/dpi-check runs it under Wine 10.
+    {"high-dpi", L"--arranged", L"fxplain", L"fxplain", "scaled; start; hostsize; wall fxplain; adopted; region"},
 };
 
 // tools/run: a wallpaper shown for SCALE seconds, the proof that it runs, and the dialog to try.

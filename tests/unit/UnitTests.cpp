@@ -6,6 +6,7 @@
 #include <iterator>
 #include <tuple>
 
+#include "FixtureProtocol.h"
 #include "app/ReportError.h"
 #include "desktop/Visibility.h"
 #include "saver/Launcher.h"
@@ -117,6 +118,19 @@ void Rules() {
   Check(boxes.size() == 1 && boxes[0].size() > 4, "a system text with inserts (error 193) was dropped");
 }
 
+// Windows ignores an entry in a wrong namespace without a word.
+void Manifest() {
+  const HMODULE exe = LoadLibraryExW(BenchPath(L"ORVANE_EXE_PATH").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  const HRSRC found = FindResourceW(exe, MAKEINTRESOURCEW(1), RT_MANIFEST);
+  const char* text = found ? static_cast<const char*>(LockResource(LoadResource(exe, found))) : "";
+  const std::string manifest(text, found ? SizeofResource(exe, found) : 0);
+  for (const char* entry :
+       {R"(<dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true/pm<)",
+        R"(<dpiAwareness xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">PerMonitorV2,)"}) {
+    Check(manifest.find(entry) != std::string::npos, "the exe's manifest lacks %s", entry);
+  }
+}
+
 }  // namespace
 
 int main() {
@@ -128,6 +142,7 @@ int main() {
   NameCheck();
   LoadAndSave(temp / L"TAVO.dat");
   Rules();
+  Manifest();
   fs::remove_all(temp, error);
   std::printf("%d failed checks\n", failures);
   return failures != 0;
