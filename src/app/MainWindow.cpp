@@ -4,10 +4,10 @@
 
 #include "app/AppState.h"
 #include "app/ReportError.h"
+#include "app/ResourceIds.h"
 #include "app/Startup.h"
 #include "desktop/DesktopHost.h"
 #include "desktop/Resize.h"
-#include "resource.h"
 #include "saver/Wallpaper.h"
 #include "settings/SettingsDialog.h"
 

@@ -7,8 +7,8 @@
 #include "app/AppState.h"
 #include "app/MainWindow.h"
 #include "app/ReportError.h"
+#include "app/ResourceIds.h"
 #include "desktop/DesktopHost.h"
-#include "resource.h"
 #include "saver/Wallpaper.h"
 #include "settings/SettingsFile.h"
 

@@ -5,9 +5,9 @@
 
 #include "app/AppState.h"
 #include "app/ReportError.h"
+#include "app/ResourceIds.h"
 #include "desktop/DesktopHost.h"
 #include "desktop/Resize.h"
-#include "resource.h"
 #include "saver/Adoption.h"
 #include "saver/Launcher.h"
 #include "saver/SaverControl.h"

@@ -45,6 +45,17 @@ std::pair<double, double> UnixUsage(const std::string& commandLinePart) {
   return usage;
 }
 
+// The saver's log, each line split into words.
+std::vector<Words> Lines(const Scenario& s, const std::string& saver) {
+  std::vector<Words> lines;
+  std::istringstream log(s.Log(saver));
+  for (std::string line; std::getline(log, line);) {
+    std::istringstream words(line);
+    lines.emplace_back(std::istream_iterator<std::string>(words), std::istream_iterator<std::string>());
+  }
+  return lines;
+}
+
 void AddVerbs() {
   // N copies of the fixture saver, for the list's cost.
   verbs["install"] = [](Scenario&, const Args& a) {
@@ -54,7 +65,7 @@ void AddVerbs() {
   // NAME: ms since the mark; NAME SAVER: until its newest wallpaper showed in the host.
   verbs["figure"] = [](Scenario& s, const Args& a) {
     if (a.size() == 2) return Figure(a[1], SinceMark());
-    for (const Words& line : s.Log(a[2])) {
+    for (const Words& line : Lines(s, a[2])) {
       if (line.size() > 5 && line[0] == s.Starts(a[2], "/s").back() && line[1] == "shown" && line[5] != "0") {
         return Figure(a[1], double(std::stoull(line[2]) - markUs) / 1000);
       }
@@ -83,14 +94,14 @@ void AddVerbs() {
   // SAVER NAME: the spawned saver's own exit on a key.
   verbs["quit"] = [](Scenario& s, const Args& a) {
     markUs = Microseconds();
-    PostMessageW(HWND(std::stoull(s.Log(a[1])[1][3], nullptr, 16)), WM_KEYDOWN, 0, 0);
+    PostMessageW(HWND(std::stoull(Lines(s, a[1])[2][3], nullptr, 16)), WM_KEYDOWN, 0, 0);
     WaitForSingleObject(spawned.hProcess, kLong);
     Figure(a[2], SinceMark());
   };
   // SAVER NAME: the spawned saver's first window, since the mark.
   verbs["firstshown"] = [](Scenario& s, const Args& a) {
-    Eventually([&] { return s.Log(a[1]).size() > 1; }, "the reference saver showed nothing", kLong);
-    Figure(a[2], double(std::stoull(s.Log(a[1])[1][2]) - markUs) / 1000);
+    Eventually([&] { return Lines(s, a[1]).size() > 2; }, "the reference saver showed nothing", kLong);
+    Figure(a[2], double(std::stoull(Lines(s, a[1])[2][2]) - markUs) / 1000);
   };
   // NAME: from the cover's restore to the saver's next frame.
   verbs["uncover"] = [](Scenario& s, const Args& a) {

@@ -23,7 +23,7 @@
 #include "FixtureProtocol.h"
 #include "Shell.h"
 #include "app/AppState.h"
-#include "resource.h"
+#include "app/ResourceIds.h"
 #include "settings/SettingsFile.h"
 
 struct Row {
@@ -93,9 +93,10 @@ inline PROCESS_INFORMATION Launch(const std::wstring& exe, const std::wstring& a
   return info;
 }
 inline void End(PROCESS_INFORMATION& info) {
-  if (Alive(info.hProcess)) TerminateProcess(info.hProcess, 1);
-  if (info.hProcess) WaitForSingleObject(info.hProcess, 5000);
-  if (info.hProcess) CloseHandle(info.hProcess);
+  if (!info.hProcess) return;
+  TerminateProcess(info.hProcess, 1);
+  WaitForSingleObject(info.hProcess, 5000);
+  CloseHandle(info.hProcess);
   info = {};
 }
 inline bool EndedWell(HANDLE process, DWORD ms) {
@@ -208,21 +209,13 @@ struct Scenario {
   }
   HWND Dialog() const { return Own(L"#32770", L"Orvane 設定"); }
   HWND Box() const { return Own(L"#32770", kAppTitle); }
-  // The saver's log, each line split into words.
-  std::vector<Words> Log(const std::string& saver) const {
-    std::vector<Words> lines;
-    std::istringstream file(ReadText(dir + L"\\" + Widen(saver) + L".log"));
-    for (std::string line; std::getline(file, line);) {
-      std::istringstream words(line);
-      lines.emplace_back(std::istream_iterator<std::string>(words), std::istream_iterator<std::string>());
-    }
-    return lines;
-  }
+  std::string Log(const std::string& saver) const { return "\n" + ReadText(dir + L"\\" + Widen(saver) + L".log"); }
   // Pids of the saver's starts in that mode ("/s", "/p", "/c:"), oldest first.
   std::vector<std::string> Starts(const std::string& saver, const std::string& mode) const {
     std::vector<std::string> pids;
-    for (const Words& line : Log(saver)) {
-      if (line.size() > 2 && line[1] == "start" && line[2].find(mode) == 0) pids.push_back(line[0]);
+    std::istringstream log(Log(saver));
+    for (std::string pid, event, arguments; log >> pid >> event && std::getline(log, arguments);) {
+      if (event == "start" && arguments.find(" " + mode) == 0) pids.push_back(pid);
     }
     return pids;
   }
@@ -244,18 +237,22 @@ struct Scenario {
     orvane = Launch(dir + L"\\Orvane.exe", L"", dir.c_str());
     if (a[0] == "start") Eventually([&] { return Main() != nullptr; }, "Orvane did not reach its main window", kLong);
   }
-  // SAVER [p|s] [MS]: a new start of that saver (p: in preview mode) shows inside the host.
+  // SAVER [p] [s MS]: a new start of that saver (p: in preview mode) shows inside the host, and the host is a
+  // disabled child of the layer (on the raised desktop, of Progman, right below the icon view).
   void Wall(const Args& a) {
     const std::string mode = a[2] == "p" ? "/p" : "/s";
     size_t& seen = wallpapers[a[1] + mode];
     const auto shown = [&] {
       const std::vector<std::string> starts = Starts(a[1], mode);
+      HWND host = Host();
       DWORD shownPid = 0;
-      for (HWND child : Children(Host()))
+      for (HWND child : Children(host))
         shownPid = GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE ? PidOf(child) : shownPid;
-      return starts.size() > seen && std::to_string(shownPid) == starts.back();
+      const bool placed = shell.raised ? GetWindow(shell.view, GW_HWNDNEXT) == host : GetParent(host) == shell.layer;
+      return starts.size() > seen && std::to_string(shownPid) == starts.back() && placed &&
+             (GetWindowLongW(host, GWL_STYLE) & (WS_CHILD | WS_DISABLED)) == (WS_CHILD | WS_DISABLED);
     };
-    Eventually(shown, "no new " + mode + " start of " + a[1] + " shows inside the host", a.Number(3, kLong));
+    Eventually(shown, "no new " + mode + " start of " + a[1] + " shows in a host in the layer", a.Number(3, kLong));
     seen = Starts(a[1], mode).size();
   }
   // SAVER MODE N: started N times in that mode.
@@ -269,8 +266,7 @@ struct Scenario {
   // SAVER REASON: the latest wallpaper saver of that name ended by itself, for that reason (not by force).
   void Exited(const Args& a) {
     const auto logged = [&] {
-      const std::vector<Words> lines = Log(a[1]);
-      return std::count(lines.begin(), lines.end(), Words{Starts(a[1], "/s").back(), "exit", a[2]}) == 1;
+      return Log(a[1]).find("\n" + Starts(a[1], "/s").back() + " exit " + a[2]) != std::string::npos;
     };
     Eventually(logged, "the wallpaper saver did not end on its own (ended by force?)");
   }
@@ -349,15 +345,6 @@ struct Scenario {
   void Repaint(const Args& a) {
     Count([&] { return shell.repaints; }, a.Number(1), "wallpaper repaints asked for");
   }
-  // The host is a disabled child inside the layer (on the raised desktop, inside Progman), holding children only.
-  void Adopted(const Args&) {
-    HWND host = Host();
-    Expect(host && GetParent(host) == (shell.raised ? shell.progman : shell.layer), "the host is not in the layer");
-    Expect((GetWindowLongW(host, GWL_STYLE) & (WS_CHILD | WS_DISABLED)) == (WS_CHILD | WS_DISABLED), "a wrong host");
-    for (HWND child : Children(host)) {
-      Expect((GetWindowLongW(child, GWL_STYLE) & (WS_CHILD | WS_POPUP)) == WS_CHILD, "an adopted window is no child");
-    }
-  }
   // [W H]: the host's size (by default the layer's); region [W H]: the part of it that shows (the saver's, not the
   // other monitor's).
   void HostSize(const Args& a) {
@@ -377,10 +364,6 @@ struct Scenario {
   }
   void NoHost(const Args&) {
     Eventually([&] { return Host() == nullptr; }, "a host window exists");
-  }
-  void Below(const Args&) {
-    const auto below = [&] { return Host() && GetWindow(shell.view, GW_HWNDNEXT) == Host(); };
-    Eventually(below, "the host is not right below the icon view");
   }
   // workarea [2]: one work-area change, or two at once as the shell broadcasts them; display: a display change.
   void Broadcast(const Args& a) {
@@ -451,10 +434,9 @@ struct Scenario {
       std::printf("  window %p: class %ls, process %lu (the saver), parent %p\n", child, name, PidOf(child),
                   GetParent(child));
     }
-    for (int i = 0; i < 3; ++i) {
-      std::printf("  the saver's heartbeat: %ls\n", Heartbeat().c_str());
-      Sleep(500);
-    }
+    const std::wstring before = Heartbeat();
+    Sleep(1000);
+    std::printf("  the saver's heartbeat: %ls, a second later %ls\n", before.c_str(), Heartbeat().c_str());
     std::fflush(stdout);
   }
 };
@@ -462,16 +444,15 @@ struct Scenario {
 using Verb = std::function<void(Scenario&, const Args&)>;
 using S = Scenario;
 inline std::map<std::string, Verb> verbs{
-    {"start", &S::Start},       {"launch", &S::Start},        {"wall", &S::Wall},          {"starts", &S::CountStarts},
-    {"savers", &S::Savers},     {"exited", &S::Exited},       {"icon", &S::Icon},          {"pick", &S::PickItem},
-    {"dialog", &S::OpenDialog}, {"nodialog", &S::OpenDialog}, {"select", &S::Select},      {"press", &S::Press},
-    {"second", &S::Second},     {"shell", &S::ShellCommand},  {"box", &S::Boxes},          {"nobox", &S::Boxes},
-    {"exits", &S::Exits},       {"running", &S::Running},     {"kill", &S::Kill},          {"file", &S::File},
-    {"repaint", &S::Repaint},   {"adopted", &S::Adopted},     {"hostsize", &S::HostSize},  {"region", &S::HostSize},
-    {"nohost", &S::NoHost},     {"below", &S::Below},         {"workarea", &S::Broadcast}, {"display", &S::Broadcast},
-    {"pump", &S::Pump},         {"endconfig", &S::EndConfig}, {"responsive", &S::Answers}, {"cover", &S::Cover},
-    {"beat", &S::Beat},         {"session", &S::Session},     {"power", &S::Power},        {"show", &S::Show},
-    {"scaled", &S::Scaled}};
+    {"start", &S::Start},        {"launch", &S::Start},        {"wall", &S::Wall},       {"starts", &S::CountStarts},
+    {"savers", &S::Savers},      {"exited", &S::Exited},       {"icon", &S::Icon},       {"pick", &S::PickItem},
+    {"dialog", &S::OpenDialog},  {"nodialog", &S::OpenDialog}, {"select", &S::Select},   {"press", &S::Press},
+    {"second", &S::Second},      {"shell", &S::ShellCommand},  {"box", &S::Boxes},       {"nobox", &S::Boxes},
+    {"exits", &S::Exits},        {"running", &S::Running},     {"kill", &S::Kill},       {"file", &S::File},
+    {"repaint", &S::Repaint},    {"hostsize", &S::HostSize},   {"region", &S::HostSize}, {"nohost", &S::NoHost},
+    {"workarea", &S::Broadcast}, {"display", &S::Broadcast},   {"pump", &S::Pump},       {"endconfig", &S::EndConfig},
+    {"responsive", &S::Answers}, {"cover", &S::Cover},         {"beat", &S::Beat},       {"session", &S::Session},
+    {"power", &S::Power},        {"show", &S::Show},           {"scaled", &S::Scaled}};
 
 // Plays the steps; "repeat N; ...; end" plays those between N times SCALE times.
 inline void Scenario::Run(const std::string& steps, int scale) {

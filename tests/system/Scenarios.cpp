@@ -8,7 +8,7 @@ const Row kRows[] = {
     // The main path: a second start, switches saved (repeated by tools/soak), "<なし>" giving the shell its
     // wallpaper back, and Exit.
     {"wallpaper-switch-and-exit", L"", L"fxplain fxalt=A", L"fxplain",
-     "start; wall fxplain; adopted; hostsize 1280 1024; icon 1; second; "
+     "start; wall fxplain; hostsize 1280 1024; icon 1; second; "
      "dialog; starts fxplain /p 1; select Alt~Saver; starts fxalt /p 1; savers 1 fxplain; "
      "press ok; wall fxalt; nodialog; file fxalt; exited fxplain key; savers 1; "
      "repeat 1; dialog; select Fixture~Saver; press ok; wall fxplain; file fxplain; "
@@ -23,9 +23,9 @@ const Row kRows[] = {
     // The layer destroyed and rebuilt late; then the whole shell gone for longer than the recovery waits, and a new
     // one whose notification area is not ready yet: the icon and the wallpaper come back, the dialog stays.
     {"layer-lost-and-shell-restarts", L"--arranged --ignore-052c", L"fxplain", L"fxplain",
-     "start; wall fxplain; shell destroy; shell later 5000; nohost; wall fxplain; adopted; nobox; "
+     "start; wall fxplain; shell destroy; shell later 5000; nohost; wall fxplain; nobox; "
      "starts fxplain /s 2; dialog; starts fxplain /p 1; shell kill; nohost; savers 1; pump 11000; running; "
-     "shell new --raised~--tray-late; wall fxplain s 3000; below; adopted; nobox; shell tray; icon 1; "
+     "shell new --raised~--tray-late; wall fxplain s 3000; nobox; shell tray; icon 1; "
      "starts fxplain /p 1; press cancel; pick q; exits; savers 0; "
      "repaint 1"},
     // A late crash is restarted three times within ten minutes, then reported once.
@@ -53,7 +53,7 @@ const Row kRows[] = {
      "shell resize 640 480; display; wall fxplain; hostsize 640 480; pump 3500; starts fxplain /s 3; repeat 1; "
      "shell resize 1024 768; workarea; wall fxplain; shell resize 640 480; display; wall fxplain; end; savers 1"},
     // At 150 % the host covers the whole layer of the (per-monitor aware) shell; tools/dpi-check runs it under Wine 10.
-    {"high-dpi", L"--arranged", L"fxplain", L"fxplain", "scaled; start; hostsize; wall fxplain; adopted; region"},
+    {"high-dpi", L"--arranged", L"fxplain", L"fxplain", "scaled; start; hostsize; wall fxplain; region"},
 };
 
 // tools/run: a wallpaper shown for SCALE seconds, the proof that it runs, and the dialog to try.

@@ -1,6 +1,6 @@
 // Resource numbers shared by the resource scripts and the program: plain #defines so rc can read them too.
-#ifndef ORVANE_RESOURCE_H
-#define ORVANE_RESOURCE_H
+#ifndef ORVANE_RESOURCE_IDS_H
+#define ORVANE_RESOURCE_IDS_H
 
 #define IDI_APP 101
 
