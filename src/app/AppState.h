@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "desktop/Visibility.h"
 #include "saver/RunRules.h"
 #include "saver/SaverWindow.h"
 
@@ -82,8 +83,8 @@ struct AppState {
   std::vector<HWND> coveringWindows;
   HWND lookedForeground = nullptr;
   std::uint64_t nextFullLook = 0;
-  bool sessionLocked = false;
-  bool displayOff = false;
+  // What the session and power notifications told.
+  PauseFacts pauseFacts;
   // A size check that came while paused; done when the wallpaper can be seen again.
   bool sizeCheckPending = false;
   HPOWERNOTIFY displayNotification = nullptr;

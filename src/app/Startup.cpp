@@ -21,10 +21,6 @@ constexpr wchar_t kSettingsFileName[] = L"TAVO.dat";
 // A busy or hung first instance must not hold the second one.
 constexpr UINT kActivateTimeoutMs = 5000;
 
-// The display's power state: GUID_CONSOLE_DISPLAY_STATE from Windows 8 on, GUID_MONITOR_POWER_ON before.
-constexpr GUID kConsoleDisplayState = {0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}};
-constexpr GUID kMonitorPowerOn = {0x02731015, 0x4510, 0x4526, {0x99, 0xe6, 0xe5, 0xa1, 0x7e, 0xbd, 0x1a, 0xea}};
-
 // wtsapi32 is loaded for as long as the notifications are registered rather than imported, so the exe's imports
 // stay what every Windows has loaded.
 template <class Function>

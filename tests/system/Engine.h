@@ -411,8 +411,10 @@ struct Scenario {
     };
     Eventually(beats, a[1] == "1" ? "the saver's heartbeat stands" : "the saver's heartbeat goes on", 1500);
   }
+  // connect|lock|unlock: the session connected to the console, locked, unlocked.
   void Session(const Args& a) {
-    SendMessageW(Main(), WM_WTSSESSION_CHANGE, a[1] == "lock" ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK, 0);
+    const std::map<std::string, WPARAM> events{{"connect", 1}, {"lock", 7}, {"unlock", 8}};
+    SendMessageW(Main(), WM_WTSSESSION_CHANGE, events.at(a[1]), 0);
   }
   // display|energy|battery VALUE: a power setting as the system tells it; the record lives in Orvane's memory.
   void Power(const Args& a) {

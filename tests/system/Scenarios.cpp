@@ -38,7 +38,8 @@ const Row kRows[] = {
      "starts fxframe /p 2; nobox"},
     {"pause-while-unseen", L"--arranged", L"fxplain fxalt=A", L"fxplain",
      "start; wall fxplain; beat 1; cover overlay; pump 700; beat 1; cover max; beat 0; cover restore; beat 1; "
-     "session lock; beat 0; session unlock; beat 1; power display 0; beat 0; power display 1; beat 1; cover max; "
+     "session lock; beat 0; session connect; beat 0; session unlock; beat 1; power display 0; beat 0; power display 1; "
+     "beat 1; cover max; "
      "beat 0; shell resize 1000 700; workarea; pump 1000; starts fxplain /s 1; cover restore; wall fxplain; "
      "hostsize 1000 700; cover max; beat 0; dialog; select Alt~Saver; press ok; wall fxalt; exited fxplain key; "
      "cover max; beat 0; pick q; exits; exited fxalt key; savers 0"},
