@@ -290,6 +290,7 @@ bool WallpaperPaused() { return !app.pausedThreads.empty(); }
 void UpdateWallpaperPause() {
   if (!app.wallpaperProcess || app.wallpaperBusy) return;
   PauseFacts facts = app.pauseFacts;
+  facts.presenting = ShellReportsPresenting();
   LookAtDesktop(facts);
   const DWORD saver = GetProcessId(app.wallpaperProcess);
   if (ShouldPause(facts)) {

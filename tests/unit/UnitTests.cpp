@@ -103,7 +103,9 @@ void Rules() {
         "a saver that keeps ending is restarted more than three times in 10 minutes, or never again after them");
   // Each reason alone pauses a wallpaper on one monitor that nothing hides.
   using F = PauseFacts;
-  const std::pair<const char*, bool F::*> reasons[] = {{"locked", &F::locked}, {"display", &F::displayOff}};
+  const std::pair<const char*, bool F::*> reasons[] = {{"locked", &F::locked},         {"display", &F::displayOff},
+                                                       {"battery", &F::batterySaver},  {"energy", &F::energySaver},
+                                                       {"presenting", &F::presenting}, {"remote", &F::remote}};
   for (const auto& [what, reason] : reasons) {
     PauseFacts known{1, 0};
     known.*reason = true;
@@ -112,7 +114,8 @@ void Rules() {
   Check(ShouldPause(F{2, 2}) && !ShouldPause(F{2, 1}) && !ShouldPause(F{1, 0}) && !ShouldPause(F{0, 0}),
         "windows pause the wallpaper other than when they hide every monitor it shows on");
   // Session events by number: 1/2 console connect/disconnect, 3/4 remote connect/disconnect, 7/8 lock/unlock.
-  const std::pair<const char*, bool> sessions[] = {{"721", true}, {"7218", false}, {"2", true}, {"21", false}};
+  const std::pair<const char*, bool> sessions[] = {{"721", true}, {"7218", false}, {"2", true},
+                                                   {"21", false}, {"238", true},   {"23418", false}};
   for (const auto& [events, pause] : sessions) {
     PauseFacts known{};
     for (const char* event = events; *event; ++event) FollowSessionEvent(known, WPARAM(*event - '0'));
