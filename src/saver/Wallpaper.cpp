@@ -290,8 +290,14 @@ bool WallpaperPaused() { return !app.pausedThreads.empty(); }
 void UpdateWallpaperPause() {
   if (!app.wallpaperProcess || app.wallpaperBusy) return;
   PauseFacts facts = app.pauseFacts;
-  facts.presenting = ShellReportsPresenting();
-  LookAtDesktop(facts);
+  // What the notifications told needs no look at the desktop, nor a timer until the next notification.
+  if (ShouldPause(facts)) {
+    KillTimer(app.mainWindow, kVisibilityTimer);
+  } else {
+    SetTimer(app.mainWindow, kVisibilityTimer, kVisibilityIntervalMs, nullptr);
+    facts.presenting = ShellReportsPresenting();
+    if (!facts.presenting) LookAtDesktop(facts);
+  }
   const DWORD saver = GetProcessId(app.wallpaperProcess);
   if (ShouldPause(facts)) {
     if (!WallpaperPaused()) SuspendProcessThreads(saver, app.pausedThreads);
