@@ -5,11 +5,13 @@
 
 #include <shellapi.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "desktop/Visibility.h"
 #include "saver/RunRules.h"
 #include "saver/SaverWindow.h"
 
@@ -82,11 +84,12 @@ struct AppState {
   std::vector<HWND> coveringWindows;
   HWND lookedForeground = nullptr;
   std::uint64_t nextFullLook = 0;
-  bool sessionLocked = false;
-  bool displayOff = false;
+  // What the session and power notifications told, and SM_REMOTESESSION at the start.
+  PauseFacts pauseFacts;
   // A size check that came while paused; done when the wallpaper can be seen again.
   bool sizeCheckPending = false;
-  HPOWERNOTIFY displayNotification = nullptr;
+  // The display's power state, battery saver, energy saver: each where the system knows it.
+  std::array<HPOWERNOTIFY, 3> powerNotifications{};
   // wtsapi32, loaded exactly while the session notifications are registered.
   HMODULE sessionLibrary = nullptr;
   // Restarts after the saver ended by itself.

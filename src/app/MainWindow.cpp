@@ -1,7 +1,5 @@
 #include "app/MainWindow.h"
 
-#include <wtsapi32.h>
-
 #include "app/AppState.h"
 #include "app/ReportError.h"
 #include "app/ResourceIds.h"
@@ -71,29 +69,14 @@ void OnTrayCallback(LPARAM lParam) {
   }
 }
 
-// Locked or disconnected: nobody sees this session's desktop.
 void OnSessionChange(WPARAM event) {
-  switch (event) {
-    case WTS_SESSION_LOCK:
-    case WTS_CONSOLE_DISCONNECT:
-    case WTS_REMOTE_DISCONNECT:
-      app.sessionLocked = true;
-      break;
-    case WTS_SESSION_UNLOCK:
-    case WTS_CONSOLE_CONNECT:
-    case WTS_REMOTE_CONNECT:
-      app.sessionLocked = false;
-      break;
-    default:
-      return;
-  }
+  FollowSessionEvent(app.pauseFacts, event);
   UpdateWallpaperPause();
 }
 
-// Both display settings carry a DWORD: 0 off, 1 on, 2 dimmed (still seen).
-void OnDisplayState(const POWERBROADCAST_SETTING* setting) {
+void OnPowerSetting(const POWERBROADCAST_SETTING* setting) {
   if (!setting || setting->DataLength < sizeof(DWORD)) return;
-  app.displayOff = *reinterpret_cast<const DWORD*>(setting->Data) == 0;
+  FollowPowerSetting(app.pauseFacts, setting->PowerSetting, *reinterpret_cast<const DWORD*>(setting->Data));
   UpdateWallpaperPause();
 }
 
@@ -170,7 +153,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         OnSessionChange(wParam);
         return 0;
       case WM_POWERBROADCAST:
-        if (wParam == PBT_POWERSETTINGCHANGE) OnDisplayState(reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam));
+        if (wParam == PBT_POWERSETTINGCHANGE) OnPowerSetting(reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam));
         return TRUE;
       case WMA_TRAY_CALLBACK:
         OnTrayCallback(lParam);

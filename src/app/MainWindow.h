@@ -14,7 +14,8 @@ enum MainTimer : UINT_PTR {
   // wallpaper run is busy -> OnSizeCheckTimer.
   kSizeCheckTimer1,
   kSizeCheckTimer2,
-  // The wallpaper run's Launch, every 500 ms while a saver runs in the host -> UpdateWallpaperPause.
+  // The wallpaper run's Launch and UpdateWallpaperPause, every 500 ms while a saver runs in the host and no
+  // notification alone keeps it paused -> UpdateWallpaperPause.
   kVisibilityTimer,
   // AddTrayIcon, every second while the notification area refuses the icon -> OnTrayIconTimer.
   kTrayIconTimer,

@@ -21,10 +21,6 @@ constexpr wchar_t kSettingsFileName[] = L"TAVO.dat";
 // A busy or hung first instance must not hold the second one.
 constexpr UINT kActivateTimeoutMs = 5000;
 
-// The display's power state: GUID_CONSOLE_DISPLAY_STATE from Windows 8 on, GUID_MONITOR_POWER_ON before.
-constexpr GUID kConsoleDisplayState = {0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}};
-constexpr GUID kMonitorPowerOn = {0x02731015, 0x4510, 0x4526, {0x99, 0xe6, 0xe5, 0xa1, 0x7e, 0xbd, 0x1a, 0xea}};
-
 // wtsapi32 is loaded for as long as the notifications are registered rather than imported, so the exe's imports
 // stay what every Windows has loaded.
 template <class Function>
@@ -34,9 +30,15 @@ Function SessionFunction(const char* name) {
              : nullptr;
 }
 
-// Lock, disconnect and display-off reach the main window, so the wallpaper can pause while nobody sees it.
+HPOWERNOTIFY WatchPowerSetting(const GUID& setting) {
+  return RegisterPowerSettingNotification(app.mainWindow, &setting, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+// Lock, disconnect, display-off and the energy savers reach the main window, so the wallpaper can pause. Each
+// registration sends the setting's current value at once; one the system does not know fails and is left out.
 // Without them the wallpaper only pauses when covered.
 void WatchSessionAndDisplay() {
+  app.pauseFacts.remote = GetSystemMetrics(SM_REMOTESESSION) != 0;
   app.sessionLibrary = LoadLibraryW(L"wtsapi32.dll");
   const auto registerSession = SessionFunction<BOOL(WINAPI*)(HWND, DWORD)>("WTSRegisterSessionNotification");
   // Kept only while registered, so the end unregisters exactly what was registered.
@@ -44,12 +46,10 @@ void WatchSessionAndDisplay() {
     FreeLibrary(app.sessionLibrary);
     app.sessionLibrary = nullptr;
   }
-  app.displayNotification =
-      RegisterPowerSettingNotification(app.mainWindow, &kConsoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE);
-  if (!app.displayNotification) {
-    app.displayNotification =
-        RegisterPowerSettingNotification(app.mainWindow, &kMonitorPowerOn, DEVICE_NOTIFY_WINDOW_HANDLE);
-  }
+  app.powerNotifications[0] = WatchPowerSetting(kConsoleDisplayState);
+  if (!app.powerNotifications[0]) app.powerNotifications[0] = WatchPowerSetting(kMonitorPowerOn);
+  app.powerNotifications[1] = WatchPowerSetting(kBatterySaver);
+  app.powerNotifications[2] = WatchPowerSetting(kEnergySaver);
 }
 
 bool Fail(const wchar_t* message, DWORD error) {
@@ -163,8 +163,10 @@ void RunMessageLoop() {
 }  // namespace
 
 void StopWatchingSessionAndDisplay() {
-  if (app.displayNotification) UnregisterPowerSettingNotification(app.displayNotification);
-  app.displayNotification = nullptr;
+  for (HPOWERNOTIFY& notification : app.powerNotifications) {
+    if (notification) UnregisterPowerSettingNotification(notification);
+    notification = nullptr;
+  }
   if (!app.sessionLibrary) return;
   if (auto unregister = SessionFunction<BOOL(WINAPI*)(HWND)>("WTSUnRegisterSessionNotification")) {
     unregister(app.mainWindow);

@@ -141,3 +141,9 @@ void ResumeProcessThreads(std::vector<std::pair<DWORD, HANDLE>>& suspended) {
   }
   suspended.clear();
 }
+
+bool ShellReportsPresenting() {
+  QUERY_USER_NOTIFICATION_STATE state = QUNS_ACCEPTS_NOTIFICATIONS;
+  return SUCCEEDED(SHQueryUserNotificationState(&state)) &&
+         (state == QUNS_RUNNING_D3D_FULL_SCREEN || state == QUNS_PRESENTATION_MODE);
+}

@@ -189,6 +189,32 @@ bool SetAside(UINT message, WPARAM generation) {
   return generation != app.wallpaperGeneration || !app.wallpaperProcess;
 }
 
+// Counts the monitors the saver shows on and those hidden. Looking at every window twice a second would cost
+// more than the pause saves under some systems. The windows that hid the wallpaper and the foreground one are
+// looked at each time; all of them when the foreground changed, and every few seconds for a window maximized
+// behind it.
+void LookAtDesktop(PauseFacts& facts) {
+  std::vector<HWND> windows;
+  if (app.wallpaperIsPreview) {
+    windows.push_back(app.hostWindow);
+  } else {
+    for (const SaverWindowRecord& record : *app.saverWindows) windows.push_back(record.hwnd);
+  }
+  const HWND foreground = GetForegroundWindow();
+  const std::uint64_t now = GetTickCount64();
+  const bool lookAtAll = foreground != app.lookedForeground || now >= app.nextFullLook;
+  std::vector<HWND> candidates = app.coveringWindows;
+  candidates.push_back(foreground);
+  Coverage coverage = LookAtCoverage(GetProcessId(app.wallpaperProcess), windows, lookAtAll ? nullptr : &candidates);
+  if (lookAtAll) {
+    app.lookedForeground = foreground;
+    app.nextFullLook = now + kFullLookMs;
+  }
+  app.coveringWindows = std::move(coverage.covering);
+  facts.monitors = coverage.monitors;
+  facts.monitorsHidden = coverage.monitorsHidden;
+}
+
 }  // namespace
 
 void StartWallpaper() {
@@ -263,29 +289,17 @@ bool WallpaperPaused() { return !app.pausedThreads.empty(); }
 
 void UpdateWallpaperPause() {
   if (!app.wallpaperProcess || app.wallpaperBusy) return;
-  std::vector<HWND> windows;
-  if (app.wallpaperIsPreview) {
-    windows.push_back(app.hostWindow);
+  PauseFacts facts = app.pauseFacts;
+  // What the notifications told needs no look at the desktop, nor a timer until the next notification.
+  if (ShouldPause(facts)) {
+    KillTimer(app.mainWindow, kVisibilityTimer);
   } else {
-    for (const SaverWindowRecord& record : *app.saverWindows) windows.push_back(record.hwnd);
+    SetTimer(app.mainWindow, kVisibilityTimer, kVisibilityIntervalMs, nullptr);
+    facts.presenting = ShellReportsPresenting();
+    if (!facts.presenting) LookAtDesktop(facts);
   }
-  // Looking at every window twice a second would cost more than the pause saves under some systems. The
-  // windows that hid the wallpaper and the foreground one are looked at each time; all of them when the
-  // foreground changed, and every few seconds for a window maximized behind it.
-  const HWND foreground = GetForegroundWindow();
-  const std::uint64_t now = GetTickCount64();
-  const bool lookAtAll = foreground != app.lookedForeground || now >= app.nextFullLook;
-  std::vector<HWND> candidates = app.coveringWindows;
-  candidates.push_back(foreground);
-  const Coverage coverage =
-      LookAtCoverage(GetProcessId(app.wallpaperProcess), windows, lookAtAll ? nullptr : &candidates);
-  if (lookAtAll) {
-    app.lookedForeground = foreground;
-    app.nextFullLook = now + kFullLookMs;
-  }
-  app.coveringWindows = coverage.covering;
   const DWORD saver = GetProcessId(app.wallpaperProcess);
-  if (WallpaperUnseen(app.sessionLocked, app.displayOff, coverage.monitors, coverage.monitorsHidden)) {
+  if (ShouldPause(facts)) {
     if (!WallpaperPaused()) SuspendProcessThreads(saver, app.pausedThreads);
     return;
   }

@@ -18,7 +18,7 @@ bool IsWallpaperWindow(HWND hwnd);
 void OnWallpaperFailed(WPARAM generation);
 // WMA_WALLPAPER_ENDED: the saver's process ended without being asked.
 void OnWallpaperEnded(WPARAM generation);
-// Pauses the saver while nobody can see it (covered, session locked, display off) and resumes it when
-// somebody can; run by the visibility timer and by the session and power notifications.
+// Pauses the saver as ShouldPause says and resumes it when that no longer holds; run by the visibility timer,
+// which runs only while a look at the desktop can change the answer, and by the session and power notifications.
 void UpdateWallpaperPause();
 bool WallpaperPaused();

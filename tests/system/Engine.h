@@ -404,13 +404,17 @@ struct Scenario {
     };
     Eventually(beats, a[1] == "1" ? "the saver's heartbeat stands" : "the saver's heartbeat goes on", 1500);
   }
+  // connect|remote|lock|unlock: the session connected to the console or to a remote client, locked, unlocked.
   void Session(const Args& a) {
-    SendMessageW(Main(), WM_WTSSESSION_CHANGE, a[1] == "lock" ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK, 0);
+    const std::map<std::string, WPARAM> events{{"connect", 1}, {"remote", 3}, {"lock", 7}, {"unlock", 8}};
+    SendMessageW(Main(), WM_WTSSESSION_CHANGE, events.at(a[1]), 0);
   }
   // display|energy|battery VALUE: a power setting as the system tells it; the record lives in Orvane's memory.
   void Power(const Args& a) {
     const std::map<std::string, GUID> settings{
-        {"display", {0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}}}};
+        {"display", {0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}}},
+        {"battery", {0xe00958c0, 0xc213, 0x4ace, {0xac, 0x77, 0xfe, 0xcc, 0xed, 0x2e, 0xee, 0xa5}}},
+        {"energy", {0x550e8400, 0xe29b, 0x41d4, {0xa7, 0x16, 0x44, 0x66, 0x55, 0x44, 0x00, 0x00}}}};
     const struct {
       GUID guid;
       DWORD length;

@@ -102,16 +102,26 @@ void Rules() {
   for (std::uint64_t minute : {1, 2, 3}) RecordRestart(restarts, minute * 60000);
   Check(!RestartAllowed(restarts, 4 * 60000) && RestartAllowed(restarts, 11 * 60000),
         "a saver that keeps ending is restarted more than three times in 10 minutes, or never again after them");
-  // Locked, display off, monitors, of them hidden: unseen.
-  const std::tuple<bool, bool, std::size_t, std::size_t, bool> views[] = {{true, false, 1, 0, true},
-                                                                          {false, true, 0, 0, true},
-                                                                          {false, false, 2, 2, true},
-                                                                          {false, false, 2, 1, false},
-                                                                          {false, false, 0, 0, false}};
-  for (const auto& [locked, displayOff, monitors, hidden, unseen] : views) {
-    Check(WallpaperUnseen(locked, displayOff, monitors, hidden) == unseen,
-          "locked %d, display off %d, %zu of %zu monitors hidden: the wallpaper should %s", locked, displayOff, hidden,
-          monitors, unseen ? "pause" : "run");
+  // Each reason alone pauses a wallpaper on one monitor that nothing hides.
+  using F = PauseFacts;
+  const std::pair<const char*, bool F::*> reasons[] = {{"locked", &F::locked},         {"display", &F::displayOff},
+                                                       {"battery", &F::batterySaver},  {"energy", &F::energySaver},
+                                                       {"presenting", &F::presenting}, {"remote", &F::remote}};
+  for (const auto& [what, reason] : reasons) {
+    PauseFacts known{1, 0};
+    known.*reason = true;
+    Check(ShouldPause(known), "the %s rule lets the wallpaper run", what);
+  }
+  Check(ShouldPause(F{2, 2}) && !ShouldPause(F{2, 1}) && !ShouldPause(F{1, 0}) && !ShouldPause(F{0, 0}),
+        "windows pause the wallpaper other than when they hide every monitor it shows on");
+  // Session events by number: 1/2 console connect/disconnect, 3/4 remote connect/disconnect, 7/8 lock/unlock.
+  const std::pair<const char*, bool> sessions[] = {{"721", true}, {"7218", false}, {"2", true},
+                                                   {"21", false}, {"238", true},   {"23418", false}};
+  for (const auto& [events, pause] : sessions) {
+    PauseFacts known{};
+    for (const char* event = events; *event; ++event) FollowSessionEvent(known, WPARAM(*event - '0'));
+    Check(ShouldPause(known) == pause, "after the session events %s the wallpaper should %s", events,
+          pause ? "pause" : "run");
   }
   boxes.clear();
   ReportError(nullptr, L"msg", ERROR_BAD_EXE_FORMAT);
