@@ -163,11 +163,10 @@ struct Scenario {
       Install(L"FixtureSaver" + kind + L".exe", saver.substr(0, saver.find(L'=')));
     }
     CopyFileW(BenchPath(L"ORVANE_EXE_PATH").c_str(), (dir + L"\\Orvane.exe").c_str(), FALSE);
-    const std::vector<std::uint8_t> bytes = EncodeSettings(row.settings);
-    if (row.settings) {
-      std::ofstream(std::filesystem::path(dir + L"\\TAVO.dat"), std::ios::binary)
-          .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    }
+    // Written by the program's own save.
+    app.settingsPath = CopyString((dir + L"\\TAVO.dat").c_str());
+    app.saverName = row.settings ? CopyString(row.settings) : nullptr;
+    if (row.settings) SaveSettings();
     if (row.shell) StartShell(row.shell);
   }
   ~Scenario() {

@@ -10,7 +10,6 @@
 #include "app/ReportError.h"
 #include "desktop/Visibility.h"
 #include "saver/Launcher.h"
-#include "saver/RunRules.h"
 #include "settings/SettingsFile.h"
 
 namespace fs = std::filesystem;
@@ -66,14 +65,11 @@ void LoadAndSave(const fs::path& file) {
   app.settingsPath = CopyString(file.c_str());
   const Bytes abc = EncodeSettings(L"abc");
   Check(abc == Bytes({0x2A, 0xAA, 1, 0, 0, 0, 3, 0, 'a', 0, 'b', 0, 'c', 0}), "TAVO.dat's layout changed");
-  Bytes wrongMagic = abc;
-  wrongMagic[0] = 0x2B;
   // Only a file that cannot be read is an error; any unusable content just means no saver. A share mode of 1
   // stands for no other program holding the file.
   const std::tuple<const char*, Bytes, const wchar_t*, DWORD> loads[] = {
       {"no file", {}, L"-", 1},
       {"a valid file", abc, L"abc", 1},
-      {"a wrong magic", wrongMagic, L"-", 1},
       {"a stored path", EncodeSettings(L"..\\evil"), L"-", 1},
       {"a file held without sharing", abc, L"-", 0}};
   for (const auto& [what, content, expected, share] : loads) {
@@ -98,10 +94,6 @@ void LoadAndSave(const fs::path& file) {
 }
 
 void Rules() {
-  RestartHistory restarts{};
-  for (std::uint64_t minute : {1, 2, 3}) RecordRestart(restarts, minute * 60000);
-  Check(!RestartAllowed(restarts, 4 * 60000) && RestartAllowed(restarts, 11 * 60000),
-        "a saver that keeps ending is restarted more than three times in 10 minutes, or never again after them");
   // Each reason alone pauses a wallpaper on one monitor that nothing hides.
   using F = PauseFacts;
   const std::pair<const char*, bool F::*> reasons[] = {{"locked", &F::locked},         {"display", &F::displayOff},
@@ -123,9 +115,6 @@ void Rules() {
     Check(ShouldPause(known) == pause, "after the session events %s the wallpaper should %s", events,
           pause ? "pause" : "run");
   }
-  boxes.clear();
-  ReportError(nullptr, L"msg", ERROR_BAD_EXE_FORMAT);
-  Check(boxes.size() == 1 && boxes[0].size() > 4, "a system text with inserts (error 193) was dropped");
 }
 
 // Windows ignores an entry in a wrong namespace without a word.
