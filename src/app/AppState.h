@@ -50,8 +50,8 @@ struct AppState {
   ATOM mainClassAtom = 0;
   ATOM hostClassAtom = 0;
   HWND hostWindow = nullptr;
-  int hostWidth = 0;
-  int hostHeight = 0;
+  // The layer's client area on the screen when the host was fitted to it: the saver's windows were placed for it.
+  RECT hostArea{};
   NOTIFYICONDATAW trayIcon = MakeTrayIconRecord();
   // While the notification area does not take the icon: when the program gives up waiting for it.
   std::uint64_t trayIconDeadline = 0;
@@ -84,7 +84,7 @@ struct AppState {
   std::uint64_t nextFullLook = 0;
   bool sessionLocked = false;
   bool displayOff = false;
-  // A size check that came while paused; done when the wallpaper can be seen again.
+  // A size check that came while paused; done when the wallpaper can be seen again, or by the next launch.
   bool sizeCheckPending = false;
   HPOWERNOTIFY displayNotification = nullptr;
   // wtsapi32, loaded exactly while the session notifications are registered.

@@ -91,11 +91,17 @@ bool FindDesktopLayer() {
   return TestDesktopLayer() || TestRaisedDesktop();
 }
 
+RECT LayerArea() {
+  RECT area{};
+  GetClientRect(app.desktopLayer, &area);
+  MapWindowPoints(app.desktopLayer, nullptr, reinterpret_cast<POINT*>(&area), 2);
+  return area;
+}
+
 bool CreateHostWindow() {
-  RECT layer{};
-  GetClientRect(app.desktopLayer, &layer);
-  const int width = layer.right;
-  const int height = layer.bottom;
+  const RECT area = LayerArea();
+  const int width = area.right - area.left;
+  const int height = area.bottom - area.top;
   app.hostWindow =
       CreateWindowExW(WS_EX_LAYERED, MAKEINTATOM(app.hostClassAtom), nullptr, WS_POPUP | WS_DISABLED | WS_CLIPCHILDREN,
                       0, 0, width, height, app.desktopLayer, nullptr, app.instance, nullptr);
@@ -111,8 +117,7 @@ bool CreateHostWindow() {
     WatchShell();
   }
   ShowWindow(app.hostWindow, SW_SHOWNOACTIVATE);
-  app.hostWidth = width;
-  app.hostHeight = height;
+  app.hostArea = area;
   return true;
 }
 

@@ -30,7 +30,22 @@ bool RebuildHost() {
   return false;
 }
 
+// Monitors rearranged within the same bounds move the layer without resizing it: the saver's windows were placed
+// for the old arrangement all the same.
+bool HostFitsLayer() {
+  const RECT area = LayerArea();
+  return IsRectEmpty(&area) || EqualRect(&area, &app.hostArea);
+}
+
 }  // namespace
+
+void FitHostToLayer() {
+  if (HostFitsLayer()) return;
+  const RECT area = LayerArea();
+  SetWindowPos(app.hostWindow, nullptr, 0, 0, area.right - area.left, area.bottom - area.top,
+               SWP_NOMOVE | SWP_NOZORDER);
+  app.hostArea = area;
+}
 
 void SyncHostSize() {
   if (!app.hostWindow) return;
@@ -44,14 +59,10 @@ void SyncHostSize() {
     app.sizeCheckPending = true;
     return;
   }
-  RECT layer{};
-  GetClientRect(app.desktopLayer, &layer);
-  if (layer.right == app.hostWidth && layer.bottom == app.hostHeight) return;
+  if (HostFitsLayer()) return;
   StopWallpaper();
-  SetWindowPos(app.hostWindow, nullptr, 0, 0, layer.right, layer.bottom, SWP_NOMOVE | SWP_NOZORDER);
-  // Recorded first, so a check arriving while the restart shows a message box finds nothing to do.
-  app.hostWidth = layer.right;
-  app.hostHeight = layer.bottom;
+  // Recorded before the restart, so a check arriving while it shows a message box finds nothing to do.
+  FitHostToLayer();
   if (app.saverName) RestartWallpaper();
 }
 

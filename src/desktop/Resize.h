@@ -1,8 +1,10 @@
 #pragma once
 #include <windows.h>
 
-// Brings the host to the layer's size, restarting the saver at the new size.
+// Brings the host to the layer's size and place, restarting the saver for them.
 void SyncHostSize();
+// The same without the restart, for a launch: no saver runs in the host.
+void FitHostToLayer();
 // A display change settles over a few seconds: look twice.
 void ScheduleSizeChecks();
 // Each start of a size-check timer looks once.

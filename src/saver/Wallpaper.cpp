@@ -123,6 +123,9 @@ HANDLE LaunchAdopted(const wchar_t* baseName) {
 // Starts the configured saver into the host and from then on waits for its process to end.
 void Launch() {
   if (!app.saverName || !app.hostWindow || app.wallpaperProcess) return;
+  // A size change that came while the wallpaper was paused: this saver starts at the new size.
+  FitHostToLayer();
+  app.sizeCheckPending = false;
   AsBusy([] {
     const wchar_t* baseName = app.saverName.get();
     HANDLE process = NeedsPreviewMode(baseName) ? LaunchInPreviewMode(baseName) : LaunchAdopted(baseName);

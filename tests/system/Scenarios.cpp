@@ -40,8 +40,8 @@ const Row kRows[] = {
      "start; wall fxplain; beat 1; cover overlay; pump 700; beat 1; cover max; beat 0; cover restore; beat 1; "
      "session lock; beat 0; session unlock; beat 1; power display 0; beat 0; power display 1; beat 1; cover max; "
      "beat 0; shell resize 1000 700; workarea; pump 1000; starts fxplain /s 1; cover restore; wall fxplain; "
-     "hostsize 1000 700; cover max; beat 0; dialog; select Alt~Saver; press ok; wall fxalt; exited fxplain key; "
-     "cover max; beat 0; pick q; exits; exited fxalt key; savers 0"},
+     "hostsize 1000 700; cover max; beat 0; shell resize 900 600; workarea; dialog; select Alt~Saver; press ok; "
+     "wall fxalt; hostsize 900 600; exited fxplain key; cover max; beat 0; pick q; exits; exited fxalt key; savers 0"},
     {"configure-wallpaper-saver", L"--arranged", L"fxplain", L"fxplain",
      "start; wall fxplain; dialog; starts fxplain /p 1; press config; starts fxplain /c: 1; exited fxplain key; "
      "endconfig; wall fxplain; starts fxplain /p 2; press cancel; nodialog; savers 1"},
@@ -51,7 +51,8 @@ const Row kRows[] = {
      "start; wall fxplain; hostsize 2560 1024; region 1280 1024; workarea; pump 1500; starts fxplain /s 1; "
      "shell resize 1000 700; workarea 2; wall fxplain; hostsize 1000 700; pump 2500; starts fxplain /s 2; "
      "shell resize 640 480; display; wall fxplain; hostsize 640 480; pump 3500; starts fxplain /s 3; repeat 1; "
-     "shell resize 1024 768; workarea; wall fxplain; shell resize 640 480; display; wall fxplain; end; savers 1"},
+     "shell resize 1024 768; workarea; wall fxplain; shell resize 640 480; display; wall fxplain; end; "
+     "shell move -100 0; workarea; wall fxplain; savers 1"},
 };
 
 // tools/run: a wallpaper shown for SCALE seconds, the proof that it runs, and the dialog to try.
