@@ -36,12 +36,13 @@ const Row kRows[] = {
     {"framework-saver-falls-back", L"--arranged", L"fxframe", L"fxframe",
      "start; wall fxframe p; nobox; shell resize 800 600; workarea; wall fxframe p; starts fxframe /s 1; "
      "starts fxframe /p 2; nobox"},
-    {"pause-while-unseen", L"--arranged", L"fxplain fxalt=A", L"fxplain",
+    {"pause-while-unseen", L"--arranged", L"fxplain fxbusy=A", L"fxplain",
      "start; wall fxplain; beat 1; cover overlay; pump 700; beat 1; cover max; beat 0; cover restore; beat 1; "
      "session lock; beat 0; session unlock; beat 1; power display 0; beat 0; power display 1; beat 1; cover max; "
      "beat 0; shell resize 1000 700; workarea; pump 1000; starts fxplain /s 1; cover restore; wall fxplain; "
      "hostsize 1000 700; cover max; beat 0; shell resize 900 600; workarea; dialog; select Alt~Saver; press ok; "
-     "wall fxalt; hostsize 900 600; exited fxplain key; cover max; beat 0; pick q; exits; exited fxalt key; savers 0"},
+     "wall fxbusy; hostsize 900 600; exited fxplain key; cover max; beat 0; pump 5500; pick q; exits 2000; "
+     "exited fxbusy key; savers 0"},
     {"configure-wallpaper-saver", L"--arranged", L"fxplain", L"fxplain",
      "start; wall fxplain; dialog; starts fxplain /p 1; press config; starts fxplain /c: 1; exited fxplain key; "
      "endconfig; wall fxplain; starts fxplain /p 2; press cancel; nodialog; savers 1"},
