@@ -22,9 +22,9 @@ constexpr UINT WMA_TRAY_CALLBACK = WM_APP;
 constexpr UINT WMA_ACTIVATE_SETTINGS = WM_APP + 1;
 constexpr UINT WMA_WALLPAPER_FAILED = WM_APP + 2;
 constexpr UINT WMA_WALLPAPER_ENDED = WM_APP + 3;
+constexpr UINT WMA_CONFIG_ENDED = WM_APP + 4;
 // Private messages of the settings dialog.
 constexpr UINT WMA_SHUTDOWN = WM_APP;
-constexpr UINT WMA_CONFIG_DONE = WM_APP + 1;
 
 // The mutex name and the main window's class name: a second instance finds the first by it.
 constexpr wchar_t kInstanceId[] = L"5f0c9a7e3b2d4c18a6e1f94d7b20c3a5";
@@ -98,8 +98,10 @@ struct AppState {
   HWND saverCombo = nullptr;
   const wchar_t* dialogSelection = nullptr;
   HANDLE previewProcess = nullptr;
+  // The configuration run, watched to its end even when the dialog that started it has closed.
   HANDLE configProcess = nullptr;
   HANDLE configWait = nullptr;
+  // Set only while that dialog is open.
   bool resumePreviewAfterConfig = false;
   bool resumeWallpaperAfterConfig = false;
   // An exception escaped a message handler: the message loop ends at its next turn.

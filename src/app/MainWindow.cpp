@@ -19,6 +19,7 @@ constexpr std::uint64_t kTrayIconWaitMs = 30000;
 
 void OnMainDestroy() {
   StopWatchingSessionAndDisplay();
+  ReleaseConfigRun();
   StopWallpaper();
   app.mainWindow = nullptr;
   PostQuitMessage(0);
@@ -183,6 +184,9 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         return 0;
       case WMA_WALLPAPER_ENDED:
         OnWallpaperEnded(wParam);
+        return 0;
+      case WMA_CONFIG_ENDED:
+        OnConfigRunEnded();
         return 0;
       default:
         if (message == app.taskbarCreatedMessage && message != 0) {

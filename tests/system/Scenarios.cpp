@@ -45,7 +45,8 @@ const Row kRows[] = {
      "exited fxbusy key; savers 0"},
     {"configure-wallpaper-saver", L"--arranged", L"fxplain", L"fxplain",
      "start; wall fxplain; dialog; starts fxplain /p 1; press config; starts fxplain /c: 1; exited fxplain key; "
-     "endconfig; wall fxplain; starts fxplain /p 2; press cancel; nodialog; savers 1"},
+     "endconfig; wall fxplain; starts fxplain /p 2; press cancel; nodialog; savers 1; dialog; press config; "
+     "starts fxplain /c: 2; exited fxplain key; press cancel; nodialog; endconfig; wall fxplain; savers 1"},
     // The host shows only the first monitor's part of a layer spanning two; a work-area change restarts the saver
     // only when the size changed, two at once restart it once, a display change once after its checks.
     {"layer-and-display", L"--arranged --size 2560x1024", L"fxplain", L"fxplain",
