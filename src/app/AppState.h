@@ -58,6 +58,9 @@ struct AppState {
   // Broadcast by the shell when its taskbar comes up, also after a restart of the whole shell.
   UINT taskbarCreatedMessage = 0;
   HMENU trayMenu = nullptr;
+  // Every saver the program starts runs in this job, which ends them when its last handle goes: also when the
+  // program is ended by force or crashes. Null where no job could be made.
+  HANDLE saverJob = nullptr;
   // The wallpaper run; written only by saver/Wallpaper.cpp and the adoption it runs.
   std::unique_ptr<std::vector<SaverWindowRecord>> saverWindows;
   HANDLE wallpaperProcess = nullptr;
@@ -84,6 +87,8 @@ struct AppState {
   std::uint64_t nextFullLook = 0;
   bool sessionLocked = false;
   bool displayOff = false;
+  // The system asked whether the session may end: the saver must be able to answer it too.
+  bool sessionEnding = false;
   // A size check that came while paused; done when the wallpaper can be seen again, or by the next launch.
   bool sizeCheckPending = false;
   HPOWERNOTIFY displayNotification = nullptr;

@@ -167,6 +167,15 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       case WM_TIMER:
         OnMainTimer(wParam);
         return 0;
+      case WM_QUERYENDSESSION:
+        // Asked of the saver as well: suspended, it could not answer, and would hold up the end of the session.
+        app.sessionEnding = true;
+        UpdateWallpaperPause();
+        return TRUE;
+      case WM_ENDSESSION:
+        app.sessionEnding = wParam != FALSE;
+        if (app.sessionEnding) StopWallpaper();
+        return 0;
       case WM_WTSSESSION_CHANGE:
         OnSessionChange(wParam);
         return 0;

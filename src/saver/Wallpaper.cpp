@@ -266,6 +266,7 @@ bool WallpaperPaused() { return !app.pausedThreads.empty(); }
 
 void UpdateWallpaperPause() {
   if (!app.wallpaperProcess || app.wallpaperBusy) return;
+  if (app.sessionEnding) return ResumeProcessThreads(app.pausedThreads);
   std::vector<HWND> windows;
   if (app.wallpaperIsPreview) {
     windows.push_back(app.hostWindow);

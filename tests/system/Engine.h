@@ -411,7 +411,10 @@ struct Scenario {
     };
     Eventually(beats, a[1] == "1" ? "the saver's heartbeat stands" : "the saver's heartbeat goes on", 1500);
   }
+  // lock|unlock; query: the system asks whether the session may end; end 0|1: it does not, or does.
   void Session(const Args& a) {
+    if (a[1] == "query") return Expect(SendMessageW(Main(), WM_QUERYENDSESSION, 0, 0), "the session's end refused");
+    if (a[1] == "end") return (void)SendMessageW(Main(), WM_ENDSESSION, a.Number(2), 0);
     SendMessageW(Main(), WM_WTSSESSION_CHANGE, a[1] == "lock" ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK, 0);
   }
   // display|energy|battery VALUE: a power setting as the system tells it; the record lives in Orvane's memory.

@@ -47,6 +47,12 @@ const Row kRows[] = {
      "start; wall fxplain; dialog; starts fxplain /p 1; press config; starts fxplain /c: 1; exited fxplain key; "
      "endconfig; wall fxplain; starts fxplain /p 2; press cancel; nodialog; savers 1; dialog; press config; "
      "starts fxplain /c: 2; exited fxplain key; press cancel; nodialog; endconfig; wall fxplain; savers 1"},
+    // Ended by force (the Task Manager, a crash), with a preview shown and while paused, or by the session's end:
+    // no saver outlives Orvane, and a paused one can answer the system.
+    {"killed", L"--arranged", L"fxplain", L"fxplain",
+     "start; wall fxplain; dialog; starts fxplain /p 1; kill; savers 0 fxplain 2000; start; wall fxplain; "
+     "cover max; beat 0; kill; savers 0 fxplain 2000; start; wall fxplain; cover max; beat 0; session query; "
+     "beat 1; pump 1000; beat 1; session end 0; beat 0; session query; session end 1; exited fxplain key; savers 0"},
     // The host shows only the first monitor's part of a layer spanning two; a work-area change restarts the saver
     // only when the size changed, two at once restart it once, a display change once after its checks.
     {"layer-and-display", L"--arranged --size 2560x1024", L"fxplain", L"fxplain",
