@@ -50,6 +50,8 @@ struct AppState {
   ATOM mainClassAtom = 0;
   ATOM hostClassAtom = 0;
   HWND hostWindow = nullptr;
+  // While the start waits for the shell's layer: when it gives up.
+  std::uint64_t layerSearchDeadline = 0;
   // The layer's client area on the screen when the host was fitted to it: the saver's windows were placed for it.
   RECT hostArea{};
   NOTIFYICONDATAW trayIcon = MakeTrayIconRecord();

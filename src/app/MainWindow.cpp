@@ -144,6 +144,9 @@ void OnMainTimer(WPARAM timerId) {
     case kTrayIconTimer:
       OnTrayIconTimer();
       break;
+    case kLayerSearchTimer:
+      OnLayerSearchTimer();
+      break;
     default:
       break;
   }

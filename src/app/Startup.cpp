@@ -8,8 +8,8 @@
 #include "app/MainWindow.h"
 #include "app/ReportError.h"
 #include "desktop/DesktopHost.h"
+#include "desktop/Resize.h"
 #include "resource.h"
-#include "saver/Wallpaper.h"
 #include "settings/SettingsFile.h"
 
 namespace {
@@ -128,10 +128,7 @@ bool Initialize() {
   app.trayMenu = LoadMenuW(app.instance, MAKEINTRESOURCEW(IDR_TRAYMENU));
   if (!app.trayMenu) return Fail(L"処理選択のポップアップ メニューをロードできません。", GetLastError());
   app.saverWindows = std::make_unique<std::vector<SaverWindowRecord>>();
-  if (app.saverName) {
-    if (!CreateHostWindow()) return false;
-    StartWallpaper();
-  }
+  StartInLayer();
   return true;
 }
 
@@ -203,12 +200,8 @@ int RunApplication(HINSTANCE instance) {
     return 0;
   }
   app.progmanWindow = FindWindowW(L"Progman", nullptr);
-  if (!app.progmanWindow) {
-    Sleep(1000);
-    app.progmanWindow = FindWindowW(L"Progman", nullptr);
-  }
   try {
-    if (FindDesktopLayer() && Initialize()) RunMessageLoop();
+    if (Initialize()) RunMessageLoop();
   } catch (...) {
     // Out of memory during the start: end as after any failed start.
   }

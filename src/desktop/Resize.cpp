@@ -10,6 +10,8 @@
 namespace {
 
 constexpr UINT kRetryWhileBusyMs = 1000;
+constexpr UINT kLayerSearchRetryMs = 1000;
+constexpr std::uint64_t kLayerSearchWaitMs = 30000;
 
 // Inside a launch or stop of the wallpaper the timer looks again once it is over.
 bool PutOffWhileBusy(UINT_PTR timerId) {
@@ -83,7 +85,10 @@ void StartRecovery() {
 }
 
 void CancelRecovery() {
-  for (UINT_PTR timerId : {kRecoveryTimer1, kRecoveryTimer2, kRecoveryTimer3}) KillTimer(app.mainWindow, timerId);
+  for (UINT_PTR timerId : {kRecoveryTimer1, kRecoveryTimer2, kRecoveryTimer3, kLayerSearchTimer}) {
+    KillTimer(app.mainWindow, timerId);
+  }
+  app.layerSearchDeadline = 0;
 }
 
 void OnRecoveryTimer(UINT_PTR timerId) {
@@ -100,11 +105,34 @@ void OnRecoveryTimer(UINT_PTR timerId) {
 void RecoverAfterShellRestart() {
   if (PutOffWhileBusy(kShellRestartTimer) || !HostToRecover()) return;
   if (!FindDesktopLayer()) {
-    // A new shell may build its layer only a moment after it announced itself.
-    StartRecovery();
+    // A new shell may build its layer only a moment after it announced itself; at the start it is looked for anyway.
+    if (!app.layerSearchDeadline) StartRecovery();
   } else if (RebuildHost() && !app.resumeWallpaperAfterConfig) {
     // The dialog lives outside the shell: its preview stays, and a configuration run of this saver starts the
     // wallpaper when it ends.
     StartWallpaper();
+  }
+}
+
+void StartInLayer() {
+  if (!HostToRecover()) return;
+  if (FindDesktopLayer()) {
+    if (RebuildHost()) StartWallpaper();
+    return;
+  }
+  app.layerSearchDeadline = GetTickCount64() + kLayerSearchWaitMs;
+  SetTimer(app.mainWindow, kLayerSearchTimer, kLayerSearchRetryMs, nullptr);
+}
+
+void OnLayerSearchTimer() {
+  // A host made meanwhile (a saver applied in the dialog), or no saver chosen any more: nothing to wait for.
+  if (!HostToRecover()) return CancelRecovery();
+  if (app.wallpaperBusy) return;
+  FindProgmanAgain();
+  if (FindDesktopLayer()) {
+    if (RebuildHost()) StartWallpaper();
+  } else if (GetTickCount64() >= app.layerSearchDeadline) {
+    CancelRecovery();
+    RequestExit();
   }
 }

@@ -53,6 +53,9 @@ const Row kRows[] = {
      "start; wall fxplain; dialog; starts fxplain /p 1; kill; savers 0 fxplain 2000; start; wall fxplain; "
      "cover max; beat 0; kill; savers 0 fxplain 2000; start; wall fxplain; cover max; beat 0; session query; "
      "beat 1; pump 1000; beat 1; session end 0; beat 0; session query; session end 1; exited fxplain key; savers 0"},
+    // Started before the shell is up (at sign-in): the wallpaper comes with the shell.
+    {"start-before-the-shell", nullptr, L"fxplain", L"fxplain",
+     "launch; pump 2000; running; shell new --arranged; wall fxplain; icon 1; pick q; exits; savers 0"},
     // The host shows only the first monitor's part of a layer spanning two; a work-area change restarts the saver
     // only when the size changed, two at once restart it once, a display change once after its checks.
     {"layer-and-display", L"--arranged --size 2560x1024", L"fxplain", L"fxplain",
