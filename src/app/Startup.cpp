@@ -63,6 +63,20 @@ void CreateSaverJob() {
   }
 }
 
+// Run elevated, the program would not hear the shell's broadcast from its lower integrity level: after a shell
+// restart there would be neither icon nor wallpaper. From Windows 7 on it is let through to the main window alone.
+void AllowTaskbarCreated() {
+  constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW, which the headers give only to Windows 7 and later builds
+  using FilterFunction = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+  const auto filter = reinterpret_cast<FilterFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")));
+  if (filter) {
+    filter(app.mainWindow, app.taskbarCreatedMessage, kAllow, nullptr);
+  } else {
+    ChangeWindowMessageFilter(app.taskbarCreatedMessage, MSGFLT_ADD);
+  }
+}
+
 bool Fail(const wchar_t* message, DWORD error) {
   ReportError(nullptr, message, error);
   return false;
@@ -120,6 +134,7 @@ bool Initialize() {
                                           static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   if (!app.hostClassAtom) return Fail(L"親ウィンドウのウィンドウ クラスを登録できません。", GetLastError());
   app.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+  AllowTaskbarCreated();
   app.trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   app.trayIcon.uCallbackMessage = WMA_TRAY_CALLBACK;
   app.trayIcon.hIcon = app.appIcon;
