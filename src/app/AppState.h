@@ -24,9 +24,9 @@ constexpr UINT WMA_TRAY_CALLBACK = WM_APP;
 constexpr UINT WMA_ACTIVATE_SETTINGS = WM_APP + 1;
 constexpr UINT WMA_WALLPAPER_FAILED = WM_APP + 2;
 constexpr UINT WMA_WALLPAPER_ENDED = WM_APP + 3;
+constexpr UINT WMA_CONFIG_ENDED = WM_APP + 4;
 // Private messages of the settings dialog.
 constexpr UINT WMA_SHUTDOWN = WM_APP;
-constexpr UINT WMA_CONFIG_DONE = WM_APP + 1;
 
 // The mutex name and the main window's class name: a second instance finds the first by it.
 constexpr wchar_t kInstanceId[] = L"5f0c9a7e3b2d4c18a6e1f94d7b20c3a5";
@@ -52,14 +52,19 @@ struct AppState {
   ATOM mainClassAtom = 0;
   ATOM hostClassAtom = 0;
   HWND hostWindow = nullptr;
-  int hostWidth = 0;
-  int hostHeight = 0;
+  // While the start waits for the shell's layer: when it gives up.
+  std::uint64_t layerSearchDeadline = 0;
+  // The layer's client area on the screen when the host was fitted to it: the saver's windows were placed for it.
+  RECT hostArea{};
   NOTIFYICONDATAW trayIcon = MakeTrayIconRecord();
   // While the notification area does not take the icon: when the program gives up waiting for it.
   std::uint64_t trayIconDeadline = 0;
   // Broadcast by the shell when its taskbar comes up, also after a restart of the whole shell.
   UINT taskbarCreatedMessage = 0;
   HMENU trayMenu = nullptr;
+  // Every saver the program starts runs in this job, which ends them when its last handle goes: also when the
+  // program is ended by force or crashes. Null where no job could be made.
+  HANDLE saverJob = nullptr;
   // The wallpaper run; written only by saver/Wallpaper.cpp and the adoption it runs.
   std::unique_ptr<std::vector<SaverWindowRecord>> saverWindows;
   HANDLE wallpaperProcess = nullptr;
@@ -86,7 +91,9 @@ struct AppState {
   std::uint64_t nextFullLook = 0;
   // What the session and power notifications told, and SM_REMOTESESSION at the start.
   PauseFacts pauseFacts;
-  // A size check that came while paused; done when the wallpaper can be seen again.
+  // The system asked whether the session may end: the saver must be able to answer it too.
+  bool sessionEnding = false;
+  // A size check that came while paused; done when the wallpaper can be seen again, or by the next launch.
   bool sizeCheckPending = false;
   // The display's power state, battery saver, energy saver: each where the system knows it.
   std::array<HPOWERNOTIFY, 3> powerNotifications{};
@@ -101,8 +108,10 @@ struct AppState {
   HWND saverCombo = nullptr;
   const wchar_t* dialogSelection = nullptr;
   HANDLE previewProcess = nullptr;
+  // The configuration run, watched to its end even when the dialog that started it has closed.
   HANDLE configProcess = nullptr;
   HANDLE configWait = nullptr;
+  // Set only while that dialog is open.
   bool resumePreviewAfterConfig = false;
   bool resumeWallpaperAfterConfig = false;
   // An exception escaped a message handler: the message loop ends at its next turn.

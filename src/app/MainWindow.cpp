@@ -17,6 +17,7 @@ constexpr std::uint64_t kTrayIconWaitMs = 30000;
 
 void OnMainDestroy() {
   StopWatchingSessionAndDisplay();
+  ReleaseConfigRun();
   StopWallpaper();
   app.mainWindow = nullptr;
   PostQuitMessage(0);
@@ -126,6 +127,9 @@ void OnMainTimer(WPARAM timerId) {
     case kTrayIconTimer:
       OnTrayIconTimer();
       break;
+    case kLayerSearchTimer:
+      OnLayerSearchTimer();
+      break;
     default:
       break;
   }
@@ -149,6 +153,15 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       case WM_TIMER:
         OnMainTimer(wParam);
         return 0;
+      case WM_QUERYENDSESSION:
+        // Asked of the saver as well: suspended, it could not answer, and would hold up the end of the session.
+        app.sessionEnding = true;
+        UpdateWallpaperPause();
+        return TRUE;
+      case WM_ENDSESSION:
+        app.sessionEnding = wParam != FALSE;
+        if (app.sessionEnding) StopWallpaper();
+        return 0;
       case WM_WTSSESSION_CHANGE:
         OnSessionChange(wParam);
         return 0;
@@ -166,6 +179,9 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         return 0;
       case WMA_WALLPAPER_ENDED:
         OnWallpaperEnded(wParam);
+        return 0;
+      case WMA_CONFIG_ENDED:
+        OnConfigRunEnded();
         return 0;
       default:
         if (message == app.taskbarCreatedMessage && message != 0) {

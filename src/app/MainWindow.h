@@ -19,6 +19,8 @@ enum MainTimer : UINT_PTR {
   kVisibilityTimer,
   // AddTrayIcon, every second while the notification area refuses the icon -> OnTrayIconTimer.
   kTrayIconTimer,
+  // StartInLayer, every second while the chosen saver waits at the start for the shell's layer -> OnLayerSearchTimer.
+  kLayerSearchTimer,
 };
 
 // The hidden main window: tray callbacks, display changes, timers, the second instance's request.

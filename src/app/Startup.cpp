@@ -9,6 +9,7 @@
 #include "app/ReportError.h"
 #include "app/ResourceIds.h"
 #include "desktop/DesktopHost.h"
+#include "desktop/Resize.h"
 #include "saver/Wallpaper.h"
 #include "settings/SettingsFile.h"
 
@@ -50,6 +51,31 @@ void WatchSessionAndDisplay() {
   if (!app.powerNotifications[0]) app.powerNotifications[0] = WatchPowerSetting(kMonitorPowerOn);
   app.powerNotifications[1] = WatchPowerSetting(kBatterySaver);
   app.powerNotifications[2] = WatchPowerSetting(kEnergySaver);
+}
+
+// A saver's own children (a browser opened from its settings) are not the program's: they leave the job.
+void CreateSaverJob() {
+  app.saverJob = CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  if (app.saverJob &&
+      !SetInformationJobObject(app.saverJob, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+    CloseHandle(TakeHandle(app.saverJob));
+  }
+}
+
+// Run elevated, the program would not hear the shell's broadcast from its lower integrity level: after a shell
+// restart there would be neither icon nor wallpaper. From Windows 7 on it is let through to the main window alone.
+void AllowTaskbarCreated() {
+  constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW, which the headers give only to Windows 7 and later builds
+  using FilterFunction = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+  const auto filter = reinterpret_cast<FilterFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")));
+  if (filter) {
+    filter(app.mainWindow, app.taskbarCreatedMessage, kAllow, nullptr);
+  } else {
+    ChangeWindowMessageFilter(app.taskbarCreatedMessage, MSGFLT_ADD);
+  }
 }
 
 bool Fail(const wchar_t* message, DWORD error) {
@@ -98,6 +124,7 @@ bool Initialize() {
   if (!ReadSystemDirectory()) return false;
   if (!BuildSettingsPath()) return false;
   if (!LoadSettings()) return false;
+  CreateSaverJob();
   app.mainClassAtom = RegisterWindowClass(MainWndProc, kInstanceId, nullptr, nullptr);
   if (!app.mainClassAtom) return Fail(L"メイン ウィンドウのウィンドウ クラスを登録できません。", GetLastError());
   app.mainWindow = CreateWindowExW(0, MAKEINTATOM(app.mainClassAtom), nullptr, WS_POPUP | WS_DISABLED, 0, 0, 0, 0,
@@ -108,6 +135,7 @@ bool Initialize() {
                                           static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   if (!app.hostClassAtom) return Fail(L"親ウィンドウのウィンドウ クラスを登録できません。", GetLastError());
   app.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+  AllowTaskbarCreated();
   app.trayIcon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   app.trayIcon.uCallbackMessage = WMA_TRAY_CALLBACK;
   app.trayIcon.hIcon = app.appIcon;
@@ -116,10 +144,7 @@ bool Initialize() {
   app.trayMenu = LoadMenuW(app.instance, MAKEINTRESOURCEW(IDR_TRAYMENU));
   if (!app.trayMenu) return Fail(L"処理選択のポップアップ メニューをロードできません。", GetLastError());
   app.saverWindows = std::make_unique<std::vector<SaverWindowRecord>>();
-  if (app.saverName) {
-    if (!CreateHostWindow()) return false;
-    StartWallpaper();
-  }
+  StartInLayer();
   return true;
 }
 
@@ -149,6 +174,8 @@ void Cleanup() {
   app.saverWindows.reset();
   StopWatchingShell();
   RepaintShellWallpaper();
+  // Last: it ends whatever saver is still running, such as a configuration window left open.
+  if (app.saverJob) CloseHandle(TakeHandle(app.saverJob));
 }
 
 // The program's one message loop; ends on WM_QUIT or when a handler failed.
@@ -191,12 +218,8 @@ int RunApplication(HINSTANCE instance) {
     return 0;
   }
   app.progmanWindow = FindWindowW(L"Progman", nullptr);
-  if (!app.progmanWindow) {
-    Sleep(1000);
-    app.progmanWindow = FindWindowW(L"Progman", nullptr);
-  }
   try {
-    if (FindDesktopLayer() && Initialize()) RunMessageLoop();
+    if (Initialize()) RunMessageLoop();
   } catch (...) {
     // Out of memory during the start: end as after any failed start.
   }

@@ -111,11 +111,17 @@ MixedDpiHosting::~MixedDpiHosting() {
   SetLastError(error);
 }
 
+RECT LayerArea() {
+  RECT area{};
+  GetClientRect(app.desktopLayer, &area);
+  MapWindowPoints(app.desktopLayer, nullptr, reinterpret_cast<POINT*>(&area), 2);
+  return area;
+}
+
 bool CreateHostWindow() {
-  RECT layer{};
-  GetClientRect(app.desktopLayer, &layer);
-  const int width = layer.right;
-  const int height = layer.bottom;
+  const RECT area = LayerArea();
+  const int width = area.right - area.left;
+  const int height = area.bottom - area.top;
   {
     const MixedDpiHosting hosting;
     app.hostWindow = CreateWindowExW(WS_EX_LAYERED, MAKEINTATOM(app.hostClassAtom), nullptr,
@@ -134,8 +140,7 @@ bool CreateHostWindow() {
     WatchShell();
   }
   ShowWindow(app.hostWindow, SW_SHOWNOACTIVATE);
-  app.hostWidth = width;
-  app.hostHeight = height;
+  app.hostArea = area;
   return true;
 }
 

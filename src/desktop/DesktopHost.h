@@ -14,6 +14,8 @@ void RepaintShellWallpaper();
 // On the raised desktop the shell may make a new wallpaper window right below its icons; the host
 // goes back between the two. Told by the shell's window events and by its setting broadcasts.
 void KeepHostBelowIcons();
+// The layer's client area in screen coordinates; empty once the layer is gone.
+RECT LayerArea();
 // The black host window inside the layer that carries the saver's windows.
 bool CreateHostWindow();
 LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

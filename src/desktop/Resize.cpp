@@ -10,6 +10,8 @@
 namespace {
 
 constexpr UINT kRetryWhileBusyMs = 1000;
+constexpr UINT kLayerSearchRetryMs = 1000;
+constexpr std::uint64_t kLayerSearchWaitMs = 30000;
 
 // Inside a launch or stop of the wallpaper the timer looks again once it is over.
 bool PutOffWhileBusy(UINT_PTR timerId) {
@@ -30,7 +32,22 @@ bool RebuildHost() {
   return false;
 }
 
+// Monitors rearranged within the same bounds move the layer without resizing it: the saver's windows were placed
+// for the old arrangement all the same.
+bool HostFitsLayer() {
+  const RECT area = LayerArea();
+  return IsRectEmpty(&area) || EqualRect(&area, &app.hostArea);
+}
+
 }  // namespace
+
+void FitHostToLayer() {
+  if (HostFitsLayer()) return;
+  const RECT area = LayerArea();
+  SetWindowPos(app.hostWindow, nullptr, 0, 0, area.right - area.left, area.bottom - area.top,
+               SWP_NOMOVE | SWP_NOZORDER);
+  app.hostArea = area;
+}
 
 void SyncHostSize() {
   if (!app.hostWindow) return;
@@ -44,14 +61,10 @@ void SyncHostSize() {
     app.sizeCheckPending = true;
     return;
   }
-  RECT layer{};
-  GetClientRect(app.desktopLayer, &layer);
-  if (layer.right == app.hostWidth && layer.bottom == app.hostHeight) return;
+  if (HostFitsLayer()) return;
   StopWallpaper();
-  SetWindowPos(app.hostWindow, nullptr, 0, 0, layer.right, layer.bottom, SWP_NOMOVE | SWP_NOZORDER);
-  // Recorded first, so a check arriving while the restart shows a message box finds nothing to do.
-  app.hostWidth = layer.right;
-  app.hostHeight = layer.bottom;
+  // Recorded before the restart, so a check arriving while it shows a message box finds nothing to do.
+  FitHostToLayer();
   if (app.saverName) RestartWallpaper();
 }
 
@@ -72,7 +85,10 @@ void StartRecovery() {
 }
 
 void CancelRecovery() {
-  for (UINT_PTR timerId : {kRecoveryTimer1, kRecoveryTimer2, kRecoveryTimer3}) KillTimer(app.mainWindow, timerId);
+  for (UINT_PTR timerId : {kRecoveryTimer1, kRecoveryTimer2, kRecoveryTimer3, kLayerSearchTimer}) {
+    KillTimer(app.mainWindow, timerId);
+  }
+  app.layerSearchDeadline = 0;
 }
 
 void OnRecoveryTimer(UINT_PTR timerId) {
@@ -89,11 +105,34 @@ void OnRecoveryTimer(UINT_PTR timerId) {
 void RecoverAfterShellRestart() {
   if (PutOffWhileBusy(kShellRestartTimer) || !HostToRecover()) return;
   if (!FindDesktopLayer()) {
-    // A new shell may build its layer only a moment after it announced itself.
-    StartRecovery();
+    // A new shell may build its layer only a moment after it announced itself; at the start it is looked for anyway.
+    if (!app.layerSearchDeadline) StartRecovery();
   } else if (RebuildHost() && !app.resumeWallpaperAfterConfig) {
     // The dialog lives outside the shell: its preview stays, and a configuration run of this saver starts the
     // wallpaper when it ends.
     StartWallpaper();
+  }
+}
+
+void StartInLayer() {
+  if (!HostToRecover()) return;
+  if (FindDesktopLayer()) {
+    if (RebuildHost()) StartWallpaper();
+    return;
+  }
+  app.layerSearchDeadline = GetTickCount64() + kLayerSearchWaitMs;
+  SetTimer(app.mainWindow, kLayerSearchTimer, kLayerSearchRetryMs, nullptr);
+}
+
+void OnLayerSearchTimer() {
+  // A host made meanwhile (a saver applied in the dialog), or no saver chosen any more: nothing to wait for.
+  if (!HostToRecover()) return CancelRecovery();
+  if (app.wallpaperBusy) return;
+  FindProgmanAgain();
+  if (FindDesktopLayer()) {
+    if (RebuildHost()) StartWallpaper();
+  } else if (GetTickCount64() >= app.layerSearchDeadline) {
+    CancelRecovery();
+    RequestExit();
   }
 }

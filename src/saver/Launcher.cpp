@@ -55,12 +55,19 @@ bool StartSaverProcess(const wchar_t* baseName, SaverMode mode, HWND parentWindo
   DWORD error = 0;
   {
     Wow64RedirectionOff redirection;
-    created = CreateProcessW(nullptr, commandLine.get(), nullptr, nullptr, FALSE, 0, nullptr, app.systemDir.get(),
-                             &startup, &process);
+    created = CreateProcessW(nullptr, commandLine.get(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                             app.systemDir.get(), &startup, &process);
     if (!created) error = GetLastError();
   }
-  if (!created) ReportError(nullptr, L"スクリーン セーバーを起動できません。", error);
-  return created != FALSE;
+  if (!created) {
+    ReportError(nullptr, L"スクリーン セーバーを起動できません。", error);
+    return false;
+  }
+  // In the job before it runs a single instruction. Where the program runs in a job itself and the system allows
+  // no nesting (Windows 7), the saver runs without.
+  if (app.saverJob) AssignProcessToJobObject(app.saverJob, process.hProcess);
+  ResumeThread(process.hThread);
+  return true;
 }
 
 HANDLE LaunchSaver(const wchar_t* baseName, SaverMode mode, HWND parentWindow) {

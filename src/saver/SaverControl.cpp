@@ -52,4 +52,6 @@ void StopAskedPreview(HANDLE process, std::uint64_t askedTick) {
   if (process) EndSaverProcess(process, waited < kStopGraceMs ? static_cast<DWORD>(kStopGraceMs - waited) : 0);
 }
 
-bool Answers(HWND hwnd) { return SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kAnswerMs, nullptr) != 0; }
+// Not SMTO_ABORTIFHUNG: a saver resumed after a pause of more than 5 s counts as hung until it next looks at its
+// messages, and would not be asked to close. The time limit alone keeps a saver that is really hung from holding us.
+bool Answers(HWND hwnd) { return SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, kAnswerMs, nullptr) != 0; }

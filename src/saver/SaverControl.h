@@ -16,6 +16,6 @@ void StopSaver(HANDLE process, HWND parentWindow);
 std::uint64_t AskPreviewToClose(HWND parentWindow);
 // The second half: the preview's grace counts from when it was asked.
 void StopAskedPreview(HANDLE process, std::uint64_t askedTick);
-// False when the window's thread does not take a message at once: the calls that wait for that
+// False when the window's thread does not take a message within 100 ms: the calls that wait for that
 // thread (SetParent, EnableWindow, style changes) would hold the UI thread.
 bool Answers(HWND hwnd);

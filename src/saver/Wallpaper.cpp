@@ -123,6 +123,9 @@ HANDLE LaunchAdopted(const wchar_t* baseName) {
 // Starts the configured saver into the host and from then on waits for its process to end.
 void Launch() {
   if (!app.saverName || !app.hostWindow || app.wallpaperProcess) return;
+  // A size change that came while the wallpaper was paused: this saver starts at the new size.
+  FitHostToLayer();
+  app.sizeCheckPending = false;
   AsBusy([] {
     const wchar_t* baseName = app.saverName.get();
     HANDLE process = NeedsPreviewMode(baseName) ? LaunchInPreviewMode(baseName) : LaunchAdopted(baseName);
@@ -289,6 +292,7 @@ bool WallpaperPaused() { return !app.pausedThreads.empty(); }
 
 void UpdateWallpaperPause() {
   if (!app.wallpaperProcess || app.wallpaperBusy) return;
+  if (app.sessionEnding) return ResumeProcessThreads(app.pausedThreads);
   PauseFacts facts = app.pauseFacts;
   // What the notifications told needs no look at the desktop, nor a timer until the next notification.
   if (ShouldPause(facts)) {

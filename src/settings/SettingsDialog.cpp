@@ -26,23 +26,18 @@ bool DialogAlive(HWND dialog) { return app.settingsDialog == dialog && IsWindow(
 
 void InvalidatePreview() { InvalidateRect(app.previewStatic, nullptr, FALSE); }
 
-// Drops the tracked configuration run without ending it; the configuration window stays open.
-void ReleaseConfigRun() {
-  UnregisterWait(TakeHandle(app.configWait));
-  CloseHandle(TakeHandle(app.configProcess));
-}
-
 void ResumeWallpaperAfterConfig() {
-  if (!app.resumeWallpaperAfterConfig || !app.saverName || !app.hostWindow || app.wallpaperProcess) return;
-  app.resumeWallpaperAfterConfig = false;
+  // Cleared in any case: a wallpaper that a size change started meanwhile needs nothing.
+  if (!std::exchange(app.resumeWallpaperAfterConfig, false) || app.wallpaperProcess) return;
   StartWallpaper();
 }
 
-void ResumeAfterConfig(HWND dialog) {
+// The wallpaper, and the preview while the dialog that started the run is open (a launch's message box may
+// close it).
+void ResumeAfterConfig() {
   ResumeWallpaperAfterConfig();
-  if (DialogAlive(dialog) && app.resumePreviewAfterConfig && app.dialogSelection) {
-    StartPreview(app.dialogSelection);
-  }
+  if (app.settingsDialog && app.resumePreviewAfterConfig && app.dialogSelection) StartPreview(app.dialogSelection);
+  app.resumePreviewAfterConfig = false;
 }
 
 // The template's preview area made again under mixed DPI hosting: only this window of the dialog holds a
@@ -189,10 +184,11 @@ void ApplySelection(HWND dialog, int commandId) {
   EnableWindow(applyButton, FALSE);
 }
 
-// Runs on the thread pool's wait thread when a configuration run ends; it only posts.
-VOID CALLBACK ConfigWaitCallback(PVOID, BOOLEAN) { PostMessageW(app.settingsDialog, WMA_CONFIG_DONE, 0, 0); }
+// Runs on the thread pool's wait thread when a configuration run ends; it only posts, to the main window, which
+// outlives the dialog.
+VOID CALLBACK ConfigWaitCallback(PVOID, BOOLEAN) { PostMessageW(app.mainWindow, WMA_CONFIG_ENDED, 0, 0); }
 
-void StartConfigRun(HWND dialog) {
+void StartConfigRun() {
   // One tracked run at a time; its window is already open for the user.
   if (app.configProcess || !app.dialogSelection) return;
   app.resumePreviewAfterConfig = app.previewProcess != nullptr;
@@ -203,30 +199,16 @@ void StartConfigRun(HWND dialog) {
     StopWallpaper();
   }
   HANDLE config = LaunchSaver(app.dialogSelection, SaverMode::Configure, app.previewStatic);
-  if (!DialogAlive(dialog)) {
-    if (config) CloseHandle(config);
-    return;
-  }
-  if (!config) {
-    ResumeAfterConfig(dialog);
-    return;
-  }
   HANDLE wait = nullptr;
-  if (!RegisterWaitForSingleObject(&wait, config, ConfigWaitCallback, nullptr, INFINITE,
-                                   WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE)) {
-    // Nothing would tell when it ends: it goes on untracked, and what it stopped comes back now.
-    CloseHandle(config);
-    ResumeAfterConfig(dialog);
+  if (config && RegisterWaitForSingleObject(&wait, config, ConfigWaitCallback, nullptr, INFINITE,
+                                            WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE)) {
+    app.configProcess = config;
+    app.configWait = wait;
     return;
   }
-  app.configProcess = config;
-  app.configWait = wait;
-}
-
-void OnConfigDone(HWND dialog) {
-  if (!app.configProcess) return;
-  ReleaseConfigRun();
-  ResumeAfterConfig(dialog);
+  // Not started, or nothing would tell when it ends (it goes on untracked): what it stopped comes back now.
+  if (config) CloseHandle(config);
+  ResumeAfterConfig();
 }
 
 // Closes what the dialog owns on screen (a message box, a saver's configuration window), then the
@@ -256,7 +238,8 @@ void OnShutdown(HWND dialog) {
 }
 
 void OnDialogDestroy() {
-  if (app.configProcess) ReleaseConfigRun();
+  // A configuration run goes on, and brings the wallpaper back when it ends; the preview goes with the dialog.
+  app.resumePreviewAfterConfig = false;
   app.settingsDialog = nullptr;
   StopPreview();
   app.dialogSelection = nullptr;
@@ -267,6 +250,19 @@ void OnDialogDestroy() {
 }
 
 }  // namespace
+
+void ReleaseConfigRun() {
+  if (!app.configProcess) return;
+  UnregisterWait(TakeHandle(app.configWait));
+  CloseHandle(TakeHandle(app.configProcess));
+}
+
+void OnConfigRunEnded() {
+  // A report about a run released meanwhile (a later run may be tracked already) is no end.
+  if (!app.configProcess || StillRunning(app.configProcess)) return;
+  ReleaseConfigRun();
+  ResumeAfterConfig();
+}
 
 void StopPreview() {
   if (!app.previewProcess) return;
@@ -297,7 +293,7 @@ INT_PTR CALLBACK SettingsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
             if (HIWORD(wParam) == CBN_SELCHANGE) OnSelectionChange(dialog);
             break;
           case IDC_CONFIGURE:
-            StartConfigRun(dialog);
+            StartConfigRun();
             break;
           default:
             break;
@@ -310,9 +306,6 @@ INT_PTR CALLBACK SettingsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
         return 0;
       case WMA_SHUTDOWN:
         OnShutdown(dialog);
-        return 0;
-      case WMA_CONFIG_DONE:
-        OnConfigDone(dialog);
         return 0;
       case WM_DESTROY:
         OnDialogDestroy();

@@ -86,7 +86,10 @@ bool IsPlainBaseName(const wchar_t* name, std::size_t length) {
 }
 
 bool LoadSettings() {
-  FileHandle file(CreateFileW(app.settingsPath.get(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  // A reader stands in nobody's way: another program may hold the file open for writing, and a save replaces it
+  // by a rename.
+  FileHandle file(CreateFileW(app.settingsPath.get(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) {
     const DWORD error = GetLastError();

@@ -403,8 +403,11 @@ struct Scenario {
     };
     Eventually(beats, a[1] == "1" ? "the saver's heartbeat stands" : "the saver's heartbeat goes on", 1500);
   }
-  // connect|remote|lock|unlock: the session connected to the console or to a remote client, locked, unlocked.
+  // connect|remote|lock|unlock: the session connected to the console or to a remote client, locked, unlocked;
+  // query: the system asks whether the session may end; end 0|1: it does not, or does.
   void Session(const Args& a) {
+    if (a[1] == "query") return Expect(SendMessageW(Main(), WM_QUERYENDSESSION, 0, 0), "the session's end refused");
+    if (a[1] == "end") return (void)SendMessageW(Main(), WM_ENDSESSION, a.Number(2), 0);
     const std::map<std::string, WPARAM> events{{"connect", 1}, {"remote", 3}, {"lock", 7}, {"unlock", 8}};
     SendMessageW(Main(), WM_WTSSESSION_CHANGE, events.at(a[1]), 0);
   }

@@ -36,23 +36,35 @@ const Row kRows[] = {
     {"framework-saver-falls-back", L"--arranged", L"fxframe", L"fxframe",
      "start; wall fxframe p; nobox; shell resize 800 600; workarea; wall fxframe p; starts fxframe /s 1; "
      "starts fxframe /p 2; nobox"},
-    {"pause-while-unseen", L"--arranged", L"fxplain fxalt=A", L"fxplain",
-     "start; wall fxplain; beat 1; cover overlay; pump 700; beat 1; cover max; beat 0; cover restore; beat 1; session "
-     "lock; beat 0; session connect; beat 0; session unlock; beat 1; session remote; beat 0; session connect; beat 1; "
-     "power battery 1; beat 0; power energy 2; power battery 0; beat 0; power energy 0; beat 1; power display 0; beat "
-     "0; cover max; power display 1; beat 0; shell resize 1000 700; workarea; pump 1000; starts fxplain /s 1; cover "
-     "restore; wall fxplain; hostsize 1000 700; cover max; beat 0; dialog; select Alt~Saver; press ok; wall fxalt; "
-     "exited fxplain key; cover max; beat 0; pick q; exits; exited fxalt key; savers 0"},
+    {"pause-while-unseen", L"--arranged", L"fxplain fxbusy=A", L"fxplain",
+     "start; wall fxplain; beat 1; cover overlay; pump 700; beat 1; cover max; beat 0; cover restore; beat 1; "
+     "session lock; beat 0; session connect; beat 0; session unlock; beat 1; session remote; beat 0; "
+     "session connect; beat 1; power battery 1; beat 0; power energy 2; power battery 0; beat 0; power energy 0; "
+     "beat 1; power display 0; beat 0; cover max; power display 1; beat 0; shell resize 1000 700; workarea; "
+     "pump 1000; starts fxplain /s 1; cover restore; wall fxplain; hostsize 1000 700; cover max; beat 0; "
+     "shell resize 900 600; workarea; dialog; select Alt~Saver; press ok; wall fxbusy; hostsize 900 600; "
+     "exited fxplain key; cover max; beat 0; pump 5500; pick q; exits 2000; exited fxbusy key; savers 0"},
     {"configure-wallpaper-saver", L"--arranged", L"fxplain", L"fxplain",
      "start; wall fxplain; dialog; starts fxplain /p 1; press config; starts fxplain /c: 1; exited fxplain key; "
-     "endconfig; wall fxplain; starts fxplain /p 2; press cancel; nodialog; savers 1"},
+     "endconfig; wall fxplain; starts fxplain /p 2; press cancel; nodialog; savers 1; dialog; press config; "
+     "starts fxplain /c: 2; exited fxplain key; press cancel; nodialog; endconfig; wall fxplain; savers 1"},
+    // Ended by force (the Task Manager, a crash), with a preview shown and while paused, or by the session's end:
+    // no saver outlives Orvane, and a paused one can answer the system.
+    {"killed", L"--arranged", L"fxplain", L"fxplain",
+     "start; wall fxplain; dialog; starts fxplain /p 1; kill; savers 0 fxplain 2000; start; wall fxplain; "
+     "cover max; beat 0; kill; savers 0 fxplain 2000; start; wall fxplain; cover max; beat 0; session query; "
+     "beat 1; pump 1000; beat 1; session end 0; beat 0; session query; session end 1; exited fxplain key; savers 0"},
+    // Started before the shell is up (at sign-in): the wallpaper comes with the shell.
+    {"start-before-the-shell", nullptr, L"fxplain", L"fxplain",
+     "launch; pump 2000; running; shell new --arranged; wall fxplain; icon 1; pick q; exits; savers 0"},
     // The host shows only the first monitor's part of a layer spanning two; a work-area change restarts the saver
     // only when the size changed, two at once restart it once, a display change once after its checks.
     {"layer-and-display", L"--arranged --size 2560x1024", L"fxplain", L"fxplain",
      "start; wall fxplain; hostsize 2560 1024; region 1280 1024; workarea; pump 1500; starts fxplain /s 1; "
      "shell resize 1000 700; workarea 2; wall fxplain; hostsize 1000 700; pump 2500; starts fxplain /s 2; "
      "shell resize 640 480; display; wall fxplain; hostsize 640 480; pump 3500; starts fxplain /s 3; repeat 1; "
-     "shell resize 1024 768; workarea; wall fxplain; shell resize 640 480; display; wall fxplain; end; savers 1"},
+     "shell resize 1024 768; workarea; wall fxplain; shell resize 640 480; display; wall fxplain; end; "
+     "shell move -100 0; workarea; wall fxplain; savers 1"},
     // At 150 % the host covers the whole layer of the (per-monitor aware) shell; tools/dpi-check runs it under Wine 10.
     {"high-dpi", L"--arranged", L"fxplain", L"fxplain", "scaled; start; hostsize; wall fxplain; region"},
 };

@@ -71,7 +71,8 @@ void LoadAndSave(const fs::path& file) {
       {"no file", {}, L"-", 1},
       {"a valid file", abc, L"abc", 1},
       {"a stored path", EncodeSettings(L"..\\evil"), L"-", 1},
-      {"a file held without sharing", abc, L"-", 0}};
+      {"a file held without sharing", abc, L"-", 0},
+      {"a file held by a writer that shares it", abc, L"abc", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}};
   for (const auto& [what, content, expected, share] : loads) {
     fs::remove(file);
     if (!content.empty()) Write(file, content);
