@@ -153,7 +153,7 @@ const Row kRows[] = {
      "usage alone-before; mark; spawn fxref /s; firstshown fxref saver-first-window; pump 1000; "
      "quit fxref saver-exit; usage alone-after; spawn; mark; start; wall fxplain; figure start fxplain; usage start; "
      "mark; pick q; exits; figure exit"},
-    {"perf-switch", L"--arranged", L"fxplain fxalt=A", L"fxplain",
+    {"perf-switch", L"--arranged", L"fxplain fxalt:Alt", L"fxplain",
      "start; wall fxplain; dialog; select Alt~Saver; pump 1500; usage before; mark; press ok; wall fxalt; "
      "figure switch fxalt; usage after"},
     {"perf-dialog", L"--arranged", L"fxplain", nullptr,

@@ -29,7 +29,7 @@
 struct Row {
   const char* name;
   const wchar_t* shell;     // the simulated shell's options (Shell.h); null: no shell
-  const wchar_t* savers;    // "fxplain fxalt=A fxnn=N": FixtureSaver.exe, FixtureSaverAlt.exe, FixtureSaverNoName.exe
+  const wchar_t* savers;    // "fxplain fxalt:Alt fxnn:NoName": FixtureSaver.exe, FixtureSaverAlt.exe, ...NoName.exe
   const wchar_t* settings;  // the stored saver name; null: no settings file
   const char* steps;        // "verb args; ..."; '~' stands for a blank inside a word
 };
@@ -157,10 +157,8 @@ struct Scenario {
     }
     std::wistringstream savers(row.savers);
     for (std::wstring saver; savers >> saver;) {
-      const std::wstring kind = saver.find(L"=A") != saver.npos   ? L"Alt"
-                                : saver.find(L"=N") != saver.npos ? L"NoName"
-                                                                  : L"";
-      Install(L"FixtureSaver" + kind + L".exe", saver.substr(0, saver.find(L'=')));
+      const size_t colon = std::min(saver.find(L':'), saver.size());
+      Install(L"FixtureSaver" + saver.substr(std::min(colon + 1, saver.size())) + L".exe", saver.substr(0, colon));
     }
     CopyFileW(BenchPath(L"ORVANE_EXE_PATH").c_str(), (dir + L"\\Orvane.exe").c_str(), FALSE);
     // Written by the program's own save.

@@ -7,7 +7,7 @@ namespace {
 const Row kRows[] = {
     // The main path: a second start, switches saved (repeated by tools/soak), "<なし>" giving the shell its
     // wallpaper back, and Exit.
-    {"wallpaper-switch-and-exit", L"", L"fxplain fxalt=A", L"fxplain",
+    {"wallpaper-switch-and-exit", L"", L"fxplain fxalt:Alt", L"fxplain",
      "start; wall fxplain; hostsize 1280 1024; icon 1; second; "
      "dialog; starts fxplain /p 1; select Alt~Saver; starts fxalt /p 1; savers 1 fxplain; "
      "press ok; wall fxalt; nodialog; file fxalt; exited fxplain key; savers 1; "
@@ -16,7 +16,7 @@ const Row kRows[] = {
      "dialog; second; select <なし>; press apply; nohost; savers 0; repaint 1; file <なし>; select Fixture~Saver; "
      "press ok; wall fxplain; file fxplain; pick q; exits; exited fxplain key; savers 0; repaint 2"},
     // A saver that stops taking messages once hosted cannot hold Orvane; one that ignores its quit input is ended.
-    {"hung-and-stubborn-savers", L"--arranged", L"fxhang fxdeaf=N", L"fxhang",
+    {"hung-and-stubborn-savers", L"--arranged", L"fxhang fxdeaf:NoName", L"fxhang",
      "start; wall fxhang; pump 1000; responsive 1000; shell resize 1000 700; display; wall fxhang s 6500; "
      "savers 1 fxhang; responsive 1000; dialog; select fxdeaf; starts fxdeaf /p 1; press ok; wall fxdeaf s 9000; "
      "savers 0 fxhang; responsive 1000; pick q; exits 8000; savers 0"},
@@ -36,7 +36,7 @@ const Row kRows[] = {
     {"framework-saver-falls-back", L"--arranged", L"fxframe", L"fxframe",
      "start; wall fxframe p; nobox; shell resize 800 600; workarea; wall fxframe p; starts fxframe /s 1; "
      "starts fxframe /p 2; nobox"},
-    {"pause-while-unseen", L"--arranged", L"fxplain fxbusy=A", L"fxplain",
+    {"pause-while-unseen", L"--arranged", L"fxplain fxbusy:Alt", L"fxplain",
      "start; wall fxplain; beat 1; cover overlay; pump 700; beat 1; cover max; beat 0; cover restore; beat 1; "
      "session lock; beat 0; session connect; beat 0; session unlock; beat 1; session remote; beat 0; "
      "session connect; beat 1; power battery 1; beat 0; power energy 2; power battery 0; beat 0; power energy 0; "
@@ -70,7 +70,7 @@ const Row kRows[] = {
 };
 
 // tools/run: a wallpaper shown for SCALE seconds, the proof that it runs, and the dialog to try.
-const Row kTour[] = {{"tour", L"--arranged --visible", L"fxplain fxalt=A", L"fxplain",
+const Row kTour[] = {{"tour", L"--arranged --visible", L"fxplain fxalt:Alt", L"fxplain",
                       "start; wall fxplain; show; dialog; repeat 1; pump 1000; end"}};
 
 }  // namespace
