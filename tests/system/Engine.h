@@ -137,7 +137,6 @@ inline std::string ReadText(const std::wstring& path) {
 struct Args : Words {
   std::string operator[](size_t i) const { return i < size() ? at(i) : std::string(); }
   int Number(size_t i, int otherwise = 0) const { return i < size() ? std::stoi(at(i)) : otherwise; }
-  std::wstring Wide(size_t i) const { return Widen((*this)[i]); }
 };
 
 struct Scenario {
@@ -258,7 +257,7 @@ struct Scenario {
   }
   // N [SAVER [MS]]: saver processes running.
   void Savers(const Args& a) {
-    Count([&] { return SaverPids(a.Wide(2)).size(); }, a.Number(1), "saver processes", a.Number(3, kSettle));
+    Count([&] { return SaverPids(Widen(a[2])).size(); }, a.Number(1), "saver processes", a.Number(3, kSettle));
   }
   // SAVER REASON: the latest wallpaper saver of that name ended by itself, for that reason (not by force).
   void Exited(const Args& a) {
@@ -279,7 +278,7 @@ struct Scenario {
   }
   void Select(const Args& a) {
     HWND list = GetDlgItem(Dialog(), IDC_SAVERLIST);
-    const LRESULT index = SendMessageW(list, CB_FINDSTRINGEXACT, WPARAM(-1), LPARAM(a.Wide(1).c_str()));
+    const LRESULT index = SendMessageW(list, CB_FINDSTRINGEXACT, WPARAM(-1), LPARAM(Widen(a[1]).c_str()));
     Expect(index >= 0, "the saver list has no such entry");
     SendMessageW(list, CB_SETCURSEL, WPARAM(index), 0);
     PostMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(IDC_SAVERLIST, CBN_SELCHANGE), LPARAM(list));
@@ -311,7 +310,7 @@ struct Scenario {
     NOTIFYICONDATAW icon{sizeof(icon), Main(), 1};
     if (a[1] == "kill") Shell_NotifyIconW(NIM_DELETE, &icon);
     if (a[1] == "kill") EndShell();
-    if (a[1] == "new") StartShell(a.Wide(2).c_str());
+    if (a[1] == "new") StartShell(Widen(a[2]).c_str());
   }
   // box TEXT: a message box saying that comes, and is closed; nobox: none is open.
   void Boxes(const Args& a) {
@@ -320,7 +319,7 @@ struct Scenario {
     Eventually([&] { return (box = Box()) != nullptr; }, "no message box appeared", kLong);
     wchar_t text[1024] = L"";
     GetDlgItemTextW(box, 0xFFFF, text, 1024);
-    Expect(std::wstring(text).find(a.Wide(1)) != std::wstring::npos, "the message box says something else");
+    Expect(std::wstring(text).find(Widen(a[1])) != std::wstring::npos, "the message box says something else");
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     Eventually([&] { return Box() != box; }, "the message box did not close");
   }
@@ -333,7 +332,7 @@ struct Scenario {
   // The task manager ends Orvane.
   void Kill(const Args&) { TerminateProcess(orvane.hProcess, 1); }
   void File(const Args& a) {
-    const std::vector<std::uint8_t> bytes = EncodeSettings(a[1] == "<なし>" ? nullptr : a.Wide(1).c_str());
+    const std::vector<std::uint8_t> bytes = EncodeSettings(a[1] == "<なし>" ? nullptr : Widen(a[1]).c_str());
     const auto holds = [&] { return ReadText(dir + L"\\TAVO.dat") == std::string(bytes.begin(), bytes.end()); };
     Eventually(holds, "TAVO.dat holds another choice");
     Expect(!std::filesystem::exists(dir + L"\\TAVO.dat.new"), "TAVO.dat.new left behind");
@@ -412,9 +411,7 @@ struct Scenario {
   // display|energy|battery VALUE: a power setting as the system tells it; the record lives in Orvane's memory.
   void Power(const Args& a) {
     const std::map<std::string, GUID> settings{
-        {"display", {0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}}},
-        {"battery", {0xe00958c0, 0xc213, 0x4ace, {0xac, 0x77, 0xfe, 0xcc, 0xed, 0x2e, 0xee, 0xa5}}},
-        {"energy", {0x550e8400, 0xe29b, 0x41d4, {0xa7, 0x16, 0x44, 0x66, 0x55, 0x44, 0x00, 0x00}}}};
+        {"display", kConsoleDisplayState}, {"battery", kBatterySaver}, {"energy", kEnergySaver}};
     const struct {
       GUID guid;
       DWORD length;
