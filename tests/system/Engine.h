@@ -241,9 +241,10 @@ struct Scenario {
     const auto shown = [&] {
       const std::vector<std::string> starts = Starts(a[1], mode);
       HWND host = Host();
-      DWORD shownPid = 0;
-      for (HWND child : Children(host))
-        shownPid = GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE ? PidOf(child) : shownPid;
+      DWORD shownPid = 0;  // the top one's
+      for (HWND child : Children(host)) {
+        if (!shownPid && (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE)) shownPid = PidOf(child);
+      }
       const bool placed = shell.raised ? GetWindow(shell.view, GW_HWNDNEXT) == host : GetParent(host) == shell.layer;
       return starts.size() > seen && std::to_string(shownPid) == starts.back() && placed &&
              (GetWindowLongW(host, GWL_STYLE) & (WS_CHILD | WS_DISABLED)) == (WS_CHILD | WS_DISABLED);
@@ -257,7 +258,7 @@ struct Scenario {
   }
   // N [SAVER [MS]]: saver processes running.
   void Savers(const Args& a) {
-    Count([&] { return SaverPids(Widen(a[2])).size(); }, a.Number(1), "saver processes", a.Number(3, kSettle));
+    Count([&] { return SaverPids(Widen(a[2])).size(); }, a.Number(1), "saver processes running", a.Number(3, kSettle));
   }
   // SAVER REASON: the latest wallpaper saver of that name ended by itself, for that reason (not by force).
   void Exited(const Args& a) {

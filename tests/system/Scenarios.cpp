@@ -17,8 +17,8 @@ const Row kRows[] = {
      "press ok; wall fxplain; file fxplain; pick q; exits; exited fxplain key; savers 0; repaint 2"},
     // A saver that stops taking messages once hosted cannot hold Orvane, and is ended by force.
     {"hung-saver", L"--arranged", L"fxhang fxplain:NoName", L"fxhang",
-     "start; wall fxhang; pump 1000; responsive 1000; shell resize 1000 700; display; wall fxhang s 6500; "
-     "savers 1 fxhang; responsive 1000; dialog; select fxplain; starts fxplain /p 1; press ok; wall fxplain s 9000; "
+     "start; wall fxhang; pump 1000; responsive 1000; shell resize 1000 700; display; wall fxhang; savers 1 fxhang; "
+     " responsive 1000; dialog; select fxplain; starts fxplain /p 1; press ok; wall fxplain s 9000; "
      "savers 0 fxhang; responsive 1000; pick q; exits; savers 0"},
     // The layer destroyed and rebuilt late; then the whole shell gone for longer than the recovery waits, and a new
     // one whose notification area is not ready yet: the icon and the wallpaper come back, the dialog stays.
