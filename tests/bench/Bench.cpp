@@ -89,7 +89,7 @@ void AddVerbs() {
   // SAVER MODE: a reference program beside Orvane, the saver alone; no arguments: end it.
   verbs["spawn"] = [](Scenario&, const Args& a) {
     End(spawned);
-    if (a.size() > 1) spawned = Launch(SystemDir() + L"\\" + a.Wide(1) + L".scr", a.Wide(2), nullptr);
+    if (a.size() > 1) spawned = Launch(SystemDir() + L"\\" + Widen(a[1]) + L".scr", Widen(a[2]), nullptr);
   };
   // SAVER NAME: the spawned saver's own exit on a key.
   verbs["quit"] = [](Scenario& s, const Args& a) {
