@@ -155,10 +155,10 @@ const Row kRows[] = {
      "mark; pick q; exits; figure exit"},
     {"perf-switch", L"--arranged", L"fxplain fxalt:Alt", L"fxplain",
      "start; wall fxplain; dialog; select Alt~Saver; pump 1500; usage before; mark; press ok; wall fxalt; "
-     "figure switch fxalt; usage after"},
+     "figure switch fxalt; usage after; pick q; exits"},
     {"perf-dialog", L"--arranged", L"fxplain", nullptr,
      "install 500; enumerate enumeration; enumerate names-warm names; enumerate names-floor names; start; "
-     "opendialog dialog-first; press cancel; nodialog; opendialog dialog-second"},
+     "opendialog dialog-first; press cancel; nodialog; opendialog dialog-second; pick q; exits"},
     {"perf-idle-and-pause", L"--arranged", L"fxplain fxnowin", L"fxplain",
      "spawn fxnowin /s; start; wall fxplain; pump 3000; usage idle-start fxnowin; usage shown fxplain.scr; "
      "pump 60000; usage idle-end fxnowin; usage shown-end fxplain.scr; memory; cover max; beat 0; "
