@@ -24,7 +24,8 @@ constexpr UINT WMA_TRAY_CALLBACK = WM_APP;
 constexpr UINT WMA_ACTIVATE_SETTINGS = WM_APP + 1;
 constexpr UINT WMA_WALLPAPER_FAILED = WM_APP + 2;
 constexpr UINT WMA_WALLPAPER_ENDED = WM_APP + 3;
-constexpr UINT WMA_CONFIG_ENDED = WM_APP + 4;
+// The configuration run's end, to the main window: the run is watched also after the dialog closed.
+constexpr UINT WMA_CONFIG_DONE = WM_APP + 4;
 // Private messages of the settings dialog.
 constexpr UINT WMA_SHUTDOWN = WM_APP;
 
@@ -54,8 +55,11 @@ struct AppState {
   HWND hostWindow = nullptr;
   // While the start waits for the shell's layer: when it gives up.
   std::uint64_t layerSearchDeadline = 0;
-  // The layer's client area on the screen when the host was fitted to it: the saver's windows were placed for it.
-  RECT hostArea{};
+  // The layer's client size and its place on the screen when the host was fitted to it: the saver's windows were
+  // placed for both.
+  int hostWidth = 0;
+  int hostHeight = 0;
+  POINT hostOrigin{};
   NOTIFYICONDATAW trayIcon = MakeTrayIconRecord();
   // While the notification area does not take the icon: when the program gives up waiting for it.
   std::uint64_t trayIconDeadline = 0;

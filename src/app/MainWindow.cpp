@@ -180,7 +180,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       case WMA_WALLPAPER_ENDED:
         OnWallpaperEnded(wParam);
         return 0;
-      case WMA_CONFIG_ENDED:
+      case WMA_CONFIG_DONE:
         OnConfigRunEnded();
         return 0;
       default:

@@ -140,8 +140,14 @@ bool CreateHostWindow() {
     WatchShell();
   }
   ShowWindow(app.hostWindow, SW_SHOWNOACTIVATE);
-  app.hostArea = area;
+  RecordHostArea(area);
   return true;
+}
+
+void RecordHostArea(const RECT& area) {
+  app.hostWidth = area.right - area.left;
+  app.hostHeight = area.bottom - area.top;
+  app.hostOrigin = {area.left, area.top};
 }
 
 LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -16,6 +16,8 @@ void RepaintShellWallpaper();
 void KeepHostBelowIcons();
 // The layer's client area in screen coordinates; empty once the layer is gone.
 RECT LayerArea();
+// Keeps the layer's area the host was fitted to: hostWidth, hostHeight and hostOrigin.
+void RecordHostArea(const RECT& area);
 // The black host window inside the layer that carries the saver's windows.
 bool CreateHostWindow();
 LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -36,7 +36,8 @@ bool RebuildHost() {
 // for the old arrangement all the same.
 bool HostFitsLayer() {
   const RECT area = LayerArea();
-  return IsRectEmpty(&area) || EqualRect(&area, &app.hostArea);
+  return IsRectEmpty(&area) || (area.right - area.left == app.hostWidth && area.bottom - area.top == app.hostHeight &&
+                                area.left == app.hostOrigin.x && area.top == app.hostOrigin.y);
 }
 
 }  // namespace
@@ -46,7 +47,7 @@ void FitHostToLayer() {
   const RECT area = LayerArea();
   SetWindowPos(app.hostWindow, nullptr, 0, 0, area.right - area.left, area.bottom - area.top,
                SWP_NOMOVE | SWP_NOZORDER);
-  app.hostArea = area;
+  RecordHostArea(area);
 }
 
 void SyncHostSize() {

@@ -186,7 +186,7 @@ void ApplySelection(HWND dialog, int commandId) {
 
 // Runs on the thread pool's wait thread when a configuration run ends; it only posts, to the main window, which
 // outlives the dialog.
-VOID CALLBACK ConfigWaitCallback(PVOID, BOOLEAN) { PostMessageW(app.mainWindow, WMA_CONFIG_ENDED, 0, 0); }
+VOID CALLBACK ConfigWaitCallback(PVOID, BOOLEAN) { PostMessageW(app.mainWindow, WMA_CONFIG_DONE, 0, 0); }
 
 void StartConfigRun() {
   // One tracked run at a time; its window is already open for the user.
