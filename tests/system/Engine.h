@@ -480,7 +480,8 @@ inline void Scenario::Run(const std::string& steps, int scale) {
     try {
       verbs.at(list[i].second[0])(*this, list[i].second);
     } catch (const std::exception& failure) {
-      throw Failure("step " + std::to_string(i + 1) + " '" + list[i].first + "': " + failure.what());
+      const char* ended = orvane.hProcess && !Alive(orvane.hProcess) ? " (Orvane has ended)" : "";
+      throw Failure("step " + std::to_string(i + 1) + " '" + list[i].first + "': " + failure.what() + ended);
     }
   }
 }
