@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "desktop/Visibility.h"
+#include "saver/Pause.h"
 #include "saver/RunRules.h"
 #include "saver/SaverWindow.h"
 
@@ -87,8 +88,8 @@ struct AppState {
   bool wallpaperIsPreview = false;
   // Savers that closed when adopted; for the rest of the run they go straight to preview mode.
   std::vector<HeapString> previewModeSavers;
-  // The saver's threads, suspended while nobody can see the wallpaper (thread id, handle); empty while it runs.
-  std::vector<std::pair<DWORD, HANDLE>> pausedThreads;
+  // The saver's threads while nobody can see the wallpaper; written only by saver/Pause.cpp.
+  PausedSaver pausedSaver;
   // What the last look at the desktop found, so most looks need only a few windows.
   std::vector<HWND> coveringWindows;
   HWND lookedForeground = nullptr;

@@ -6,6 +6,7 @@
 #include "app/Startup.h"
 #include "desktop/DesktopHost.h"
 #include "desktop/Resize.h"
+#include "saver/Pause.h"
 #include "saver/Wallpaper.h"
 #include "settings/SettingsDialog.h"
 
@@ -129,6 +130,12 @@ void OnMainTimer(WPARAM timerId) {
       break;
     case kLayerSearchTimer:
       OnLayerSearchTimer();
+      break;
+    case kAnswerTimer:
+      StartAnswerRound();
+      break;
+    case kAnswerDeadlineTimer:
+      EndAnswerRound();
       break;
     default:
       break;

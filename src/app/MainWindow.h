@@ -21,6 +21,10 @@ enum MainTimer : UINT_PTR {
   kTrayIconTimer,
   // StartInLayer, every second while the chosen saver waits at the start for the shell's layer -> OnLayerSearchTimer.
   kLayerSearchTimer,
+  // PauseSaver, every kAnswerPeriodMs while the wallpaper saver is paused -> StartAnswerRound.
+  kAnswerTimer,
+  // StartAnswerRound, once, for the saver to answer in -> EndAnswerRound.
+  kAnswerDeadlineTimer,
 };
 
 // The hidden main window: tray callbacks, display changes, timers, the second instance's request.

@@ -5,6 +5,7 @@
 #include "app/AppState.h"
 #include "app/MainWindow.h"
 #include "desktop/DesktopHost.h"
+#include "saver/Pause.h"
 #include "saver/Wallpaper.h"
 
 namespace {
@@ -58,7 +59,7 @@ void SyncHostSize() {
     return;
   }
   // A restart now would show the saver over a full-screen program: once the desktop can be seen.
-  if (WallpaperPaused()) {
+  if (SaverPaused()) {
     app.sizeCheckPending = true;
     return;
   }

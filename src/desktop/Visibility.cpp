@@ -1,7 +1,5 @@
 #include "desktop/Visibility.h"
 
-#include <tlhelp32.h>
-
 #include <algorithm>
 
 #include "app/AppState.h"
@@ -107,39 +105,6 @@ Coverage LookAtCoverage(DWORD saverProcess, const std::vector<HWND>& saverWindow
   Coverage coverage{search.monitors.size(), 0, std::move(search.covering)};
   for (const Monitor& monitor : search.monitors) coverage.monitorsHidden += monitor.hidden;
   return coverage;
-}
-
-void SuspendProcessThreads(DWORD processId, std::vector<std::pair<DWORD, HANDLE>>& suspended) {
-  // A thread started by one not yet suspended can be missing from a snapshot: look until none is new.
-  for (std::size_t before = SIZE_MAX; before != suspended.size();) {
-    before = suspended.size();
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-      if (entry.th32OwnerProcessID != processId ||
-          std::any_of(suspended.begin(), suspended.end(),
-                      [&](const auto& known) { return known.first == entry.th32ThreadID; })) {
-        continue;
-      }
-      HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
-      if (thread && SuspendThread(thread) != static_cast<DWORD>(-1)) {
-        suspended.push_back({entry.th32ThreadID, thread});
-      } else if (thread) {
-        CloseHandle(thread);
-      }
-    }
-    CloseHandle(snapshot);
-  }
-}
-
-void ResumeProcessThreads(std::vector<std::pair<DWORD, HANDLE>>& suspended) {
-  for (const auto& [id, thread] : suspended) {
-    ResumeThread(thread);
-    CloseHandle(thread);
-  }
-  suspended.clear();
 }
 
 bool ShellReportsPresenting() {

@@ -80,11 +80,6 @@ struct Coverage {
 // shell's desktop windows). Looks at every top-level window, or only at those given.
 Coverage LookAtCoverage(DWORD saverProcess, const std::vector<HWND>& saverWindows, const std::vector<HWND>* only);
 
-// Suspends every thread of the process that is not suspended yet, keeping each thread's id and handle, so
-// each is resumed exactly once.
-void SuspendProcessThreads(DWORD processId, std::vector<std::pair<DWORD, HANDLE>>& suspended);
-void ResumeProcessThreads(std::vector<std::pair<DWORD, HANDLE>>& suspended);
-
 // The shell reports a game in exclusive full screen or a presentation, which may show no window that covers a
 // monitor.
 bool ShellReportsPresenting();

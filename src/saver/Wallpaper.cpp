@@ -10,6 +10,7 @@
 #include "desktop/Visibility.h"
 #include "saver/Adoption.h"
 #include "saver/Launcher.h"
+#include "saver/Pause.h"
 #include "saver/SaverControl.h"
 #include "settings/SettingsDialog.h"
 
@@ -153,7 +154,7 @@ void Launch() {
 HANDLE TakeRun() {
   // A saver is always stopped running: it ends on its quit input, and no thread stays suspended.
   KillTimer(app.mainWindow, kVisibilityTimer);
-  ResumeProcessThreads(app.pausedThreads);
+  ResumeSaver();
   // Waits for a callback under way, so none posts after this.
   if (app.wallpaperWait) UnregisterWaitEx(TakeHandle(app.wallpaperWait), INVALID_HANDLE_VALUE);
   app.wallpaperStartTick = 0;
@@ -288,11 +289,9 @@ void OnWallpaperEnded(WPARAM generation) {
   }
 }
 
-bool WallpaperPaused() { return !app.pausedThreads.empty(); }
-
 void UpdateWallpaperPause() {
   if (!app.wallpaperProcess || app.wallpaperBusy) return;
-  if (app.sessionEnding) return ResumeProcessThreads(app.pausedThreads);
+  if (app.sessionEnding) return ResumeSaver();
   PauseFacts facts = app.pauseFacts;
   // What the notifications told needs no look at the desktop, nor a timer until the next notification.
   if (ShouldPause(facts)) {
@@ -302,13 +301,12 @@ void UpdateWallpaperPause() {
     facts.presenting = ShellReportsPresenting();
     if (!facts.presenting) LookAtDesktop(facts);
   }
-  const DWORD saver = GetProcessId(app.wallpaperProcess);
   if (ShouldPause(facts)) {
-    if (!WallpaperPaused()) SuspendProcessThreads(saver, app.pausedThreads);
+    if (!SaverPaused()) PauseSaver(GetProcessId(app.wallpaperProcess));
     return;
   }
-  if (!WallpaperPaused()) return;
-  ResumeProcessThreads(app.pausedThreads);
+  if (!SaverPaused()) return;
+  ResumeSaver();
   if (app.sizeCheckPending) {
     app.sizeCheckPending = false;
     SyncHostSize();

@@ -21,4 +21,3 @@ void OnWallpaperEnded(WPARAM generation);
 // Pauses the saver as ShouldPause says and resumes it when that no longer holds; run by the visibility timer,
 // which runs only while a look at the desktop can change the answer, and by the session and power notifications.
 void UpdateWallpaperPause();
-bool WallpaperPaused();

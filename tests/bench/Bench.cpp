@@ -57,6 +57,21 @@ std::vector<Words> Lines(const Scenario& s, const std::string& saver) {
 }
 
 void AddVerbs() {
+  // NAME plain|hung: a broadcast of WM_SETTINGCHANGE from another program, plain or SMTO_ABORTIFHUNG (5 s).
+  verbs["broadcast"] = [](Scenario&, const Args& a) { Figure(a[1], double(BroadcastMs(a[2] == "hung" ? 5000 : 0))); };
+  // NAME N: N messages sent to the saver's window in the host, at uneven moments: the median and the worst.
+  verbs["answer"] = [](Scenario& s, const Args& a) {
+    std::vector<double> times;
+    for (int i = 0; i < a.Number(2); ++i) {
+      WaitFor([] { return false; }, DWORD(37 * i % 300));
+      markUs = Microseconds();
+      SendMessageTimeoutW(Children(s.Host()).at(0), WM_NULL, 0, 0, SMTO_NORMAL, kLong, nullptr);
+      times.push_back(SinceMark());
+    }
+    std::sort(times.begin(), times.end());
+    Figure(a[1] + "-median", times[times.size() / 2]);
+    Figure(a[1] + "-worst", times.back());
+  };
   // N copies of the fixture saver, for the list's cost.
   verbs["install"] = [](Scenario&, const Args& a) {
     for (int i = 0; i < a.Number(1); ++i) Scenario::Install(L"FixtureSaver.exe", L"fxmany" + std::to_wstring(i));
@@ -164,6 +179,21 @@ const Row kRows[] = {
      "pump 60000; usage idle-end fxnowin; usage shown-end fxplain.scr; memory; cover max; beat 0; "
      "usage covered fxnowin; usage saver-covered fxplain.scr; pump 30000; usage covered-end fxnowin; "
      "usage saver-covered-end fxplain.scr; uncover uncover-to-frame"},
+    {"perf-pause-answers", L"--arranged", L"fxplain fxbusy fxspin", L"fxplain",
+     "start; wall fxplain; cover max; beat 0; pump 6000; beat 0; broadcast broadcast-plain plain; "
+     "broadcast broadcast-hung hung; answer paused-answer 20; pick q; exits"},
+    {"perf-pause-answers-busy", L"--arranged", L"fxbusy", L"fxbusy",
+     "start; wall fxbusy; cover max; pump 6000; broadcast broadcast-plain plain; "
+     "broadcast broadcast-hung hung; answer paused-answer 20; pick q; exits"},
+    {"perf-pause-answers-spin", L"--arranged", L"fxspin", L"fxspin",
+     "start; wall fxspin; cover max; pump 6000; broadcast broadcast-plain plain; "
+     "broadcast broadcast-hung hung; answer paused-answer 20; pick q; exits"},
+    {"perf-pause-cpu", L"--arranged", L"fxspin", L"fxspin",
+     "start; wall fxspin; pump 2000; usage run fxspin.scr; pump 10000; usage run-end fxspin.scr; cover max; "
+     "pump 1000; usage paused fxspin.scr; pump 10000; usage paused-end fxspin.scr; pick q; exits"},
+    {"perf-pause-cpu-busy", L"--arranged", L"fxbusy", L"fxbusy",
+     "start; wall fxbusy; pump 2000; usage run fxbusy.scr; pump 10000; usage run-end fxbusy.scr; cover max; "
+     "pump 1000; usage paused fxbusy.scr; pump 10000; usage paused-end fxbusy.scr; pick q; exits"},
 };
 
 }  // namespace

@@ -134,6 +134,22 @@ inline std::string ReadText(const std::wstring& path) {
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+// Another program's broadcast of WM_SETTINGCHANGE (plain with no timeout, else SMTO_ABORTIFHUNG), on a thread of
+// its own so that this one's windows (the shell's) answer meanwhile: how long it took, kLong if it never returned.
+inline DWORD WINAPI SendSettingChange(void* timeout) {
+  static const wchar_t area[] = L"Environment";
+  if (!timeout) return DWORD(SendMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, LPARAM(area)));
+  return DWORD(SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, LPARAM(area), SMTO_ABORTIFHUNG,
+                                   UINT(UINT_PTR(timeout)), nullptr));
+}
+inline ULONGLONG BroadcastMs(UINT timeout) {
+  const ULONGLONG start = GetTickCount64();
+  HANDLE thread = CreateThread(nullptr, 0, SendSettingChange, LPVOID(UINT_PTR(timeout)), 0, nullptr);
+  const bool returned = WaitFor([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, kLong);
+  CloseHandle(thread);
+  return returned ? GetTickCount64() - start : kLong;
+}
+
 struct Args : Words {
   std::string operator[](size_t i) const { return i < size() ? at(i) : std::string(); }
   int Number(size_t i, int otherwise = 0) const { return i < size() ? std::stoi(at(i)) : otherwise; }
@@ -362,9 +378,16 @@ struct Scenario {
   void NoHost(const Args&) {
     Eventually([&] { return Host() == nullptr; }, "a host window exists");
   }
-  // workarea [2]: one work-area change, or two at once as the shell broadcasts them; display: a display change.
+  // workarea [2]: one work-area change, or two at once as the shell broadcasts them; display: a display change;
+  // broadcast MS: another program's broadcasts, plain and giving up on hung windows after 5 s, return within that.
   void Broadcast(const Args& a) {
     if (a[0] == "display") return (void)PostMessageW(Main(), WM_DISPLAYCHANGE, 32, 0);
+    for (UINT timeout : {0, 5000}) {
+      if (a[0] != "broadcast") break;
+      const ULONGLONG took = BroadcastMs(timeout);
+      Expect(took <= ULONGLONG(a.Number(1)), "another program's broadcast waited " + std::to_string(took) + " ms");
+    }
+    if (a[0] == "broadcast") return;
     // Sent, not posted: the message carries a pointer.
     const auto send = [&] { return SendMessageTimeoutW(Main(), WM_SETTINGCHANGE, SPI_SETWORKAREA, 0, 0, kLong, 0); };
     std::future<LRESULT> other = std::async(std::launch::deferred, [] { return LRESULT(1); });
@@ -454,7 +477,7 @@ inline std::map<std::string, Verb> verbs{
     {"repaint", &S::Repaint},    {"hostsize", &S::HostSize},   {"region", &S::HostSize}, {"nohost", &S::NoHost},
     {"workarea", &S::Broadcast}, {"display", &S::Broadcast},   {"pump", &S::Pump},       {"endconfig", &S::EndConfig},
     {"responsive", &S::Answers}, {"cover", &S::Cover},         {"beat", &S::Beat},       {"session", &S::Session},
-    {"power", &S::Power},        {"show", &S::Show},           {"scaled", &S::Scaled}};
+    {"power", &S::Power},        {"show", &S::Show},           {"scaled", &S::Scaled},   {"broadcast", &S::Broadcast}};
 
 // Plays the steps; "repeat N; ...; end" plays those between N times SCALE times.
 inline void Scenario::Run(const std::string& steps, int scale) {

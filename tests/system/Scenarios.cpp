@@ -43,7 +43,8 @@ const Row kRows[] = {
      "beat 1; power display 0; beat 0; cover max; power display 1; beat 0; shell resize 1000 700; workarea; "
      "pump 1000; starts fxplain /s 1; cover restore; wall fxplain; hostsize 1000 700; cover max; beat 0; "
      "shell resize 900 600; workarea; dialog; select Alt~Saver; press ok; wall fxbusy; hostsize 900 600; "
-     "exited fxplain key; cover max; beat 0; pump 5500; pick q; exits 2000; exited fxbusy key; savers 0"},
+     "exited fxplain key; cover max; beat 0; pump 5500; broadcast 1000; beat 0; pick q; exits 2000; "
+     "exited fxbusy key; savers 0"},
     {"configure-wallpaper-saver", L"--arranged", L"fxplain", L"fxplain",
      "start; wall fxplain; dialog; starts fxplain /p 1; press config; starts fxplain /c: 1; exited fxplain key; "
      "endconfig; wall fxplain; starts fxplain /p 2; press cancel; nodialog; savers 1; dialog; press config; "
