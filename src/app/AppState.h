@@ -61,15 +61,19 @@ struct AppState {
   int hostWidth = 0;
   int hostHeight = 0;
   POINT hostOrigin{};
+  // The host's DPI then (0 where the system keeps none per window): a saver unaware of DPI sized itself for it.
+  UINT hostDpi = 0;
   NOTIFYICONDATAW trayIcon = MakeTrayIconRecord();
   // While the notification area does not take the icon: when the program gives up waiting for it.
   std::uint64_t trayIconDeadline = 0;
   // Broadcast by the shell when its taskbar comes up, also after a restart of the whole shell.
   UINT taskbarCreatedMessage = 0;
   HMENU trayMenu = nullptr;
-  // Every saver the program starts runs in this job, which ends them when its last handle goes: also when the
-  // program is ended by force or crashes. Null where no job could be made.
+  // Every saver the program starts runs in one of these jobs, which end them when their last handle goes: also when
+  // the program is ended by force or crashes. The configuration runs' own lets their children leave. Each is made
+  // for the first saver that needs it; null where none could be made.
   HANDLE saverJob = nullptr;
+  HANDLE configJob = nullptr;
   // The wallpaper run; written only by saver/Wallpaper.cpp and the adoption it runs.
   std::unique_ptr<std::vector<SaverWindowRecord>> saverWindows;
   HANDLE wallpaperProcess = nullptr;
@@ -100,6 +104,9 @@ struct AppState {
   bool sessionEnding = false;
   // A size check that came while paused; done when the wallpaper can be seen again, or by the next launch.
   bool sizeCheckPending = false;
+  // A start that came while nobody could see the desktop, or during the saver's own settings run; made by the
+  // notification that ends it (or by that run's end).
+  bool launchWaiting = false;
   // The display's power state, battery saver, energy saver: each where the system knows it.
   std::array<HPOWERNOTIFY, 3> powerNotifications{};
   // wtsapi32, loaded exactly while the session notifications are registered.

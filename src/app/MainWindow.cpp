@@ -82,14 +82,13 @@ void OnPowerSetting(const POWERBROADCAST_SETTING* setting) {
   UpdateWallpaperPause();
 }
 
-// trayIcon.hWnd is set exactly while the notification area holds the icon.
+// trayIcon.hWnd is set once the icon was asked for: a taskbar busy at logon takes it after the call gave up, and a
+// notification area that outlived the shell's restart keeps it. Either has it already, where a second NIM_ADD
+// would fail; the end removes it in any case.
 bool PlaceTrayIcon() {
-  // A notification area that outlived the shell's restart still has it; a second NIM_ADD would fail there.
   if (app.trayIcon.hWnd && Shell_NotifyIconW(NIM_MODIFY, &app.trayIcon)) return true;
   app.trayIcon.hWnd = app.mainWindow;
-  if (Shell_NotifyIconW(NIM_ADD, &app.trayIcon)) return true;
-  app.trayIcon.hWnd = nullptr;
-  return false;
+  return Shell_NotifyIconW(NIM_ADD, &app.trayIcon) != FALSE;
 }
 
 void OnTrayIconTimer() {
@@ -167,7 +166,12 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         return TRUE;
       case WM_ENDSESSION:
         app.sessionEnding = wParam != FALSE;
-        if (app.sessionEnding) StopWallpaper();
+        if (app.sessionEnding) {
+          StopWallpaper();
+        } else {
+          // Called off: what keeps the wallpaper paused holds again.
+          UpdateWallpaperPause();
+        }
         return 0;
       case WM_WTSSESSION_CHANGE:
         OnSessionChange(wParam);

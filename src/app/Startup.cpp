@@ -53,17 +53,6 @@ void WatchSessionAndDisplay() {
   app.powerNotifications[2] = WatchPowerSetting(kEnergySaver);
 }
 
-// A saver's own children (a browser opened from its settings) are not the program's: they leave the job.
-void CreateSaverJob() {
-  app.saverJob = CreateJobObjectW(nullptr, nullptr);
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
-  if (app.saverJob &&
-      !SetInformationJobObject(app.saverJob, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
-    CloseHandle(TakeHandle(app.saverJob));
-  }
-}
-
 // Run elevated, the program would not hear the shell's broadcast from its lower integrity level: after a shell
 // restart there would be neither icon nor wallpaper. From Windows 7 on it is let through to the main window alone.
 void AllowTaskbarCreated() {
@@ -124,7 +113,6 @@ bool Initialize() {
   if (!ReadSystemDirectory()) return false;
   if (!BuildSettingsPath()) return false;
   if (!LoadSettings()) return false;
-  CreateSaverJob();
   app.mainClassAtom = RegisterWindowClass(MainWndProc, kInstanceId, nullptr, nullptr);
   if (!app.mainClassAtom) return Fail(L"メイン ウィンドウのウィンドウ クラスを登録できません。", GetLastError());
   app.mainWindow = CreateWindowExW(0, MAKEINTATOM(app.mainClassAtom), nullptr, WS_POPUP | WS_DISABLED, 0, 0, 0, 0,
@@ -174,8 +162,10 @@ void Cleanup() {
   app.saverWindows.reset();
   StopWatchingShell();
   RepaintShellWallpaper();
-  // Last: it ends whatever saver is still running, such as a configuration window left open.
-  if (app.saverJob) CloseHandle(TakeHandle(app.saverJob));
+  // Last: they end whatever saver is still running, such as a configuration window left open.
+  for (HANDLE* job : {&app.saverJob, &app.configJob}) {
+    if (*job) CloseHandle(TakeHandle(*job));
+  }
 }
 
 // The program's one message loop; ends on WM_QUIT or when a handler failed.

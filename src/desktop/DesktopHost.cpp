@@ -11,15 +11,22 @@ constexpr UINT kShellBuildLayerMessage = 0x052C;
 constexpr wchar_t kIconViewClass[] = L"SHELLDLL_DefView";
 // WS_EX_NOREDIRECTIONBITMAP, which the headers give only to Windows 8 and later builds.
 constexpr LONG kNoRedirectionBitmap = 0x00200000;
-// DPI_HOSTING_BEHAVIOR_INVALID and _MIXED, from the same builds.
+// DPI_HOSTING_BEHAVIOR_INVALID and _MIXED, and WM_DPICHANGED_AFTERPARENT, from the same builds.
 constexpr int kHostingInvalid = -1;
 constexpr int kHostingMixed = 1;
+constexpr UINT kDpiChangedAfterParent = 0x02E3;
 
 using SetDpiHostingFunction = int(WINAPI*)(int);
+using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+
+// Windows 10 1607 and later; looked up once.
+template <class Function>
+Function User32Function(const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
 
 SetDpiHostingFunction SetDpiHosting() {
-  static const auto function = reinterpret_cast<SetDpiHostingFunction>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiHostingBehavior")));
+  static const auto function = User32Function<SetDpiHostingFunction>("SetThreadDpiHostingBehavior");
   return function;
 }
 
@@ -41,17 +48,24 @@ bool TestRaisedDesktop() {
   return true;
 }
 
+// 0 where the system keeps no DPI per window: one DPI for the whole session then.
+UINT HostDpi() {
+  static const auto getDpiForWindow = User32Function<GetDpiForWindowFunction>("GetDpiForWindow");
+  return getDpiForWindow && app.hostWindow ? getDpiForWindow(app.hostWindow) : 0;
+}
+
 void CALLBACK ShellEventProc(HWINEVENTHOOK, DWORD, HWND hwnd, LONG objectId, LONG, DWORD, DWORD) {
   if (objectId != OBJID_WINDOW) return;
   if (hwnd == app.progmanWindow || GetParent(hwnd) == app.progmanWindow) KeepHostBelowIcons();
 }
 
+// The desktop's thread alone: the shell's process also runs every File Explorer window.
 void WatchShell() {
   if (app.shellEventHook) return;
   DWORD shellProcess = 0;
-  GetWindowThreadProcessId(app.progmanWindow, &shellProcess);
+  const DWORD desktopThread = GetWindowThreadProcessId(app.progmanWindow, &shellProcess);
   app.shellEventHook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_REORDER, nullptr, ShellEventProc, shellProcess,
-                                       0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+                                       desktopThread, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
 }
 
 void OnHostDestroy() {
@@ -135,6 +149,7 @@ bool CreateHostWindow() {
   SetWindowKind(app.hostWindow, WS_CHILD);
   SetParent(app.hostWindow, app.desktopLayer);
   SetLayeredWindowAttributes(app.hostWindow, 0, 255, LWA_ALPHA);
+  ShowInHost(CreateRectRgn(0, 0, 0, 0));
   if (app.raisedDesktop) {
     KeepHostBelowIcons();
     WatchShell();
@@ -144,10 +159,22 @@ bool CreateHostWindow() {
   return true;
 }
 
+void ShowInHost(HRGN area) {
+  if (!SetWindowRgn(app.hostWindow, area, TRUE) && area) DeleteObject(area);
+}
+
 void RecordHostArea(const RECT& area) {
   app.hostWidth = area.right - area.left;
   app.hostHeight = area.bottom - area.top;
   app.hostOrigin = {area.left, area.top};
+  app.hostDpi = HostDpi();
+}
+
+bool HostFitsLayer() {
+  const RECT area = LayerArea();
+  return IsRectEmpty(&area) ||
+         (area.right - area.left == app.hostWidth && area.bottom - area.top == app.hostHeight &&
+          area.left == app.hostOrigin.x && area.top == app.hostOrigin.y && HostDpi() == app.hostDpi);
 }
 
 LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -158,6 +185,10 @@ LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         return 0;
       case WM_DESTROY:
         OnHostDestroy();
+        return 0;
+      case kDpiChangedAfterParent:
+        // The display's scale changed: the saver sized itself for the old one.
+        SyncHostSize();
         return 0;
       default:
         return DefProgramWindowProc(hwnd, message, wParam, lParam);

@@ -16,10 +16,15 @@ void RepaintShellWallpaper();
 void KeepHostBelowIcons();
 // The layer's client area in screen coordinates; empty once the layer is gone.
 RECT LayerArea();
-// Keeps the layer's area the host was fitted to: hostWidth, hostHeight and hostOrigin.
+// Keeps the layer's area the host was fitted to: hostWidth, hostHeight and hostOrigin, and the host's DPI.
 void RecordHostArea(const RECT& area);
-// The black host window inside the layer that carries the saver's windows.
+// The layer's size and place on the screen, and the host's DPI, are those the saver was started for. Monitors
+// rearranged within the same bounds move the layer without resizing it, and a new display scale changes neither.
+bool HostFitsLayer();
+// The black host window inside the layer that carries the saver's windows; nothing of it shows until a saver runs.
 bool CreateHostWindow();
+// Shows only that area of the host (the system owns the region from here on); null shows all of it.
+void ShowInHost(HRGN area);
 LRESULT CALLBACK HostWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // Windows made while one lives may hold another process's windows of another DPI awareness, as a saver's
 // (most are DPI-unaware); the system scales those. Windows 10 1803 and later; elsewhere it changes nothing.

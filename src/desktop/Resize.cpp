@@ -33,14 +33,6 @@ bool RebuildHost() {
   return false;
 }
 
-// Monitors rearranged within the same bounds move the layer without resizing it: the saver's windows were placed
-// for the old arrangement all the same.
-bool HostFitsLayer() {
-  const RECT area = LayerArea();
-  return IsRectEmpty(&area) || (area.right - area.left == app.hostWidth && area.bottom - area.top == app.hostHeight &&
-                                area.left == app.hostOrigin.x && area.top == app.hostOrigin.y);
-}
-
 }  // namespace
 
 void FitHostToLayer() {
@@ -109,17 +101,16 @@ void RecoverAfterShellRestart() {
   if (!FindDesktopLayer()) {
     // A new shell may build its layer only a moment after it announced itself; at the start it is looked for anyway.
     if (!app.layerSearchDeadline) StartRecovery();
-  } else if (RebuildHost() && !app.resumeWallpaperAfterConfig) {
-    // The dialog lives outside the shell: its preview stays, and a configuration run of this saver starts the
-    // wallpaper when it ends.
-    StartWallpaper();
+  } else if (RebuildHost()) {
+    // The dialog lives outside the shell: its preview stays.
+    StartWallpaper(false);
   }
 }
 
 void StartInLayer() {
   if (!HostToRecover()) return;
   if (FindDesktopLayer()) {
-    if (RebuildHost()) StartWallpaper();
+    if (RebuildHost()) StartWallpaper(false);
     return;
   }
   app.layerSearchDeadline = GetTickCount64() + kLayerSearchWaitMs;
@@ -132,7 +123,7 @@ void OnLayerSearchTimer() {
   if (app.wallpaperBusy) return;
   FindProgmanAgain();
   if (FindDesktopLayer()) {
-    if (RebuildHost()) StartWallpaper();
+    if (RebuildHost()) StartWallpaper(false);
   } else if (GetTickCount64() >= app.layerSearchDeadline) {
     CancelRecovery();
     RequestExit();

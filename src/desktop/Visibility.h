@@ -41,6 +41,9 @@ inline bool ShouldPause(const PauseFacts& facts) {
          facts.energySaver || facts.presenting || (facts.monitors != 0 && facts.monitorsHidden == facts.monitors);
 }
 
+// What the notifications alone tell: nobody can see the desktop, nor would see a start.
+inline bool NobodyCanSee(const PauseFacts& facts) { return facts.locked || facts.disconnected || facts.displayOff; }
+
 // A session connected again still shows the lock screen when it was locked: only the unlock, which follows
 // once the user has signed in, unlocks. Which terminal the session connects to tells whether it is remote.
 inline void FollowSessionEvent(PauseFacts& facts, WPARAM event) {

@@ -161,6 +161,8 @@ AdoptionResult AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64
 }
 
 void NudgeInput() {
+  // Input would wake the display, and nobody could see what it is for.
+  if (NobodyCanSee(app.pauseFacts)) return;
   POINT cursor{};
   GetCursorPos(&cursor);
   const int dx = NudgeDirection(cursor.x);

@@ -10,6 +10,21 @@ namespace {
 // Quotes, backslash, ".scr", closing quote, space, "/p " or "/c:" with ten digits, terminator.
 constexpr std::size_t kCommandLineExtra = 22;
 
+// A saver's own children stay in its job, but for a configuration run's (a browser opened from the saver's
+// settings), which are not the program's.
+HANDLE SaverJob(SaverMode mode) {
+  HANDLE& job = mode == SaverMode::Configure ? app.configJob : app.saverJob;
+  if (job) return job;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (mode == SaverMode::Configure) limits.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  job = CreateJobObjectW(nullptr, nullptr);
+  if (job && !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+    CloseHandle(TakeHandle(job));
+  }
+  return job;
+}
+
 }  // namespace
 
 wchar_t* PutSaverDirectory(wchar_t* out, const wchar_t* systemDir, UINT systemDirLength) {
@@ -65,7 +80,7 @@ bool StartSaverProcess(const wchar_t* baseName, SaverMode mode, HWND parentWindo
   }
   // In the job before it runs a single instruction. Where the program runs in a job itself and the system allows
   // no nesting (Windows 7), the saver runs without.
-  if (app.saverJob) AssignProcessToJobObject(app.saverJob, process.hProcess);
+  if (HANDLE job = SaverJob(mode)) AssignProcessToJobObject(job, process.hProcess);
   ResumeThread(process.hThread);
   return true;
 }

@@ -14,10 +14,8 @@ void TerminateIfRunning(HANDLE process) {
 
 }  // namespace
 
-bool StillRunning(HANDLE process) {
-  DWORD exitCode = 0;
-  return GetExitCodeProcess(process, &exitCode) && exitCode == STILL_ACTIVE;
-}
+// Not by the exit code: a process may end with STILL_ACTIVE (259) as its code.
+bool StillRunning(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
 void EndSaverProcess(HANDLE process, DWORD graceMs) {
   WaitForSingleObject(process, graceMs);

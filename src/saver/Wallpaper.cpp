@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 #include "app/AppState.h"
 #include "app/MainWindow.h"
 #include "app/ReportError.h"
+#include "desktop/DesktopHost.h"
 #include "desktop/Resize.h"
 #include "desktop/Visibility.h"
 #include "saver/Adoption.h"
@@ -50,24 +52,21 @@ VOID CALLBACK WallpaperEndedCallback(PVOID generation, BOOLEAN) {
   PostMessageW(app.mainWindow, WMA_WALLPAPER_ENDED, reinterpret_cast<WPARAM>(generation), 0);
 }
 
-// The windows a saver shows on other monitors than its own: the host is as large as the whole layer, so
-// outside the saver's windows the shell's own wallpaper must show through.
-void ShowOnlySaverArea() {
-  if (app.wallpaperIsPreview) {
-    SetWindowRgn(app.hostWindow, nullptr, TRUE);
-    return;
-  }
+// The host is as large as the whole layer: outside the saver's windows (other monitors, and everywhere while no
+// saver runs in it) the shell's own wallpaper must show through.
+void ShowSaverArea() {
+  if (!app.hostWindow) return;
+  if (app.wallpaperProcess && app.wallpaperIsPreview) return ShowInHost(nullptr);
   HRGN area = CreateRectRgn(0, 0, 0, 0);
   for (const SaverWindowRecord& record : *app.saverWindows) {
     RECT rect{};
-    GetWindowRect(record.hwnd, &rect);
+    if (!app.wallpaperProcess || !GetWindowRect(record.hwnd, &rect)) continue;
     MapWindowPoints(nullptr, app.hostWindow, reinterpret_cast<POINT*>(&rect), 2);
     HRGN window = CreateRectRgnIndirect(&rect);
     CombineRgn(area, area, window, RGN_OR);
     DeleteObject(window);
   }
-  // The system owns the region from here on.
-  if (!SetWindowRgn(app.hostWindow, area, TRUE)) DeleteObject(area);
+  ShowInHost(area);
 }
 
 // Every launch, the preview-mode fallback included, has a generation of its own, so that a report
@@ -122,8 +121,15 @@ HANDLE LaunchAdopted(const wchar_t* baseName) {
 }
 
 // Starts the configured saver into the host and from then on waits for its process to end.
-void Launch() {
+void Launch(bool userAsked) {
   if (!app.saverName || !app.hostWindow || app.wallpaperProcess) return;
+  // Unasked, a saver would run for nobody and its start would wake the display; the saver's own settings start it
+  // when they close.
+  if (!userAsked && (NobodyCanSee(app.pauseFacts) || app.resumeWallpaperAfterConfig)) {
+    app.launchWaiting = true;
+    return;
+  }
+  app.launchWaiting = false;
   // A size change that came while the wallpaper was paused: this saver starts at the new size.
   FitHostToLayer();
   app.sizeCheckPending = false;
@@ -145,7 +151,7 @@ void Launch() {
     app.wallpaperWait = wait;
     app.wallpaperProcess = process;
     app.wallpaperStartTick = GetTickCount64();
-    ShowOnlySaverArea();
+    ShowSaverArea();
     SetTimer(app.mainWindow, kVisibilityTimer, kVisibilityIntervalMs, nullptr);
   });
 }
@@ -158,7 +164,9 @@ HANDLE TakeRun() {
   // Waits for a callback under way, so none posts after this.
   if (app.wallpaperWait) UnregisterWaitEx(TakeHandle(app.wallpaperWait), INVALID_HANDLE_VALUE);
   app.wallpaperStartTick = 0;
-  return TakeHandle(app.wallpaperProcess);
+  HANDLE process = TakeHandle(app.wallpaperProcess);
+  ShowSaverArea();
+  return process;
 }
 
 void ReleaseWallpaperWindows() {
@@ -180,7 +188,7 @@ void ReleaseWallpaperWindows() {
 // A saver that closed when it was taken over gets one more chance, drawing into the host in preview mode.
 void FallBackToPreviewMode() {
   MarkPreviewMode(app.saverName.get());
-  Launch();
+  Launch(false);
 }
 
 // True for a report to leave alone: one about a replaced or deliberately stopped run, or one that
@@ -221,10 +229,10 @@ void LookAtDesktop(PauseFacts& facts) {
 
 }  // namespace
 
-void StartWallpaper() {
+void StartWallpaper(bool userAsked) {
   // A start by choice, not after an end: the saver's earlier restarts no longer count.
   app.wallpaperRestarts = {};
-  Launch();
+  Launch(userAsked);
 }
 
 void StopWallpaper() {
@@ -248,7 +256,7 @@ void RestartWallpaper() {
       StopPreview();
       previewStopped = true;
     }
-    StartWallpaper();
+    StartWallpaper(false);
     // The dialog may have closed, or opened anew, inside a failed launch's message box.
     if (previewStopped && app.settingsDialog && !app.previewProcess && app.saverName) StartPreview(app.saverName.get());
   });
@@ -282,7 +290,7 @@ void OnWallpaperEnded(WPARAM generation) {
     FallBackToPreviewMode();
   } else if (RestartAllowed(app.wallpaperRestarts, now)) {
     RecordRestart(app.wallpaperRestarts, now);
-    Launch();
+    Launch(false);
   } else {
     // Given up: the host stays empty until the next start by choice, size change or recovery.
     ReportError(nullptr, kCannotWallpaper, 0);
@@ -290,7 +298,9 @@ void OnWallpaperEnded(WPARAM generation) {
 }
 
 void UpdateWallpaperPause() {
-  if (!app.wallpaperProcess || app.wallpaperBusy) return;
+  if (app.wallpaperBusy) return;
+  if (std::exchange(app.launchWaiting, false) && !app.sessionEnding) Launch(false);
+  if (!app.wallpaperProcess) return;
   if (app.sessionEnding) return ResumeSaver();
   PauseFacts facts = app.pauseFacts;
   // What the notifications told needs no look at the desktop, nor a timer until the next notification.

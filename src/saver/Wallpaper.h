@@ -3,8 +3,10 @@
 #pragma once
 #include <windows.h>
 
-// Starts the configured saver in the host, unless one runs there already.
-void StartWallpaper();
+// Starts the configured saver in the host, unless one runs there already. Only a start the user asked for (OK,
+// 適用) comes at once; any other waits while nobody can see the desktop (locked, disconnected, display off) and
+// comes with the notification that ends that, and waits for the end of the saver's own settings run.
+void StartWallpaper(bool userAsked);
 // Stops the wallpaper saver in whichever way it runs (adopted windows, or preview mode in the host).
 void StopWallpaper();
 // Starts the configured saver again in the (new or resized) host, and with it a preview of the same
@@ -19,5 +21,6 @@ void OnWallpaperFailed(WPARAM generation);
 // WMA_WALLPAPER_ENDED: the saver's process ended without being asked.
 void OnWallpaperEnded(WPARAM generation);
 // Pauses the saver as ShouldPause says and resumes it when that no longer holds; run by the visibility timer,
-// which runs only while a look at the desktop can change the answer, and by the session and power notifications.
+// which runs only while a look at the desktop can change the answer, and by the session and power notifications,
+// which also bring a start that waited.
 void UpdateWallpaperPause();

@@ -29,7 +29,7 @@ void InvalidatePreview() { InvalidateRect(app.previewStatic, nullptr, FALSE); }
 void ResumeWallpaperAfterConfig() {
   // Cleared in any case: a wallpaper that a size change started meanwhile needs nothing.
   if (!std::exchange(app.resumeWallpaperAfterConfig, false) || app.wallpaperProcess) return;
-  StartWallpaper();
+  StartWallpaper(false);
 }
 
 // The wallpaper, and the preview while the dialog that started the run is open (a launch's message box may
@@ -125,10 +125,7 @@ bool SwitchWallpaper(HWND dialog, const wchar_t* selection) {
   const std::uint64_t previewAsked = selection ? AskPreviewToClose(app.previewStatic) : 0;
   if (app.saverName) {
     app.saverName.reset();
-    if (app.wallpaperProcess) {
-      StopWallpaper();
-      RedrawWindow(app.hostWindow, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    }
+    StopWallpaper();
     if (!selection) {
       CancelRecovery();
       // Cleared before the host goes, so its destruction starts no recovery.
@@ -147,7 +144,7 @@ bool SwitchWallpaper(HWND dialog, const wchar_t* selection) {
   StopAskedPreview(TakeHandle(app.previewProcess), previewAsked);
   InvalidatePreview();
   ShowWindow(dialog, SW_HIDE);
-  StartWallpaper();
+  StartWallpaper(true);
   if (!DialogAlive(dialog)) return false;
   ShowWindow(dialog, SW_SHOW);
   NudgeInput();
@@ -271,6 +268,8 @@ void StopPreview() {
 }
 
 void StartPreview(const wchar_t* baseName) {
+  // One started meanwhile, in a failed launch's message box (the user chose another saver there), shows the choice.
+  if (app.previewProcess) return;
   // Only a failed launch runs a message box, and it returns null: a handle means nothing ran meanwhile.
   if (HANDLE preview = LaunchSaver(baseName, SaverMode::Preview, app.previewStatic)) app.previewProcess = preview;
 }

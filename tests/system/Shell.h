@@ -6,20 +6,22 @@
 // Progman carries WS_EX_NOREDIRECTIONBITMAP and keeps the view (WS_EX_LAYERED); building makes a "WorkerW" child
 // of Progman right below the view instead. --size WxH: the layer's size (default the screen). Windows stay hidden,
 // so the z-order stays as built; --visible shows them, for a person watching. --tray-late: a notification area
-// that is not ready yet refuses every icon until `tray`. At its start the shell broadcasts "TaskbarCreated", as
-// the real one does.
+// that is not ready yet refuses every icon until `tray`; --tray-slow: one too busy to answer in time, which takes
+// an icon though the call says it failed. At its start the shell broadcasts "TaskbarCreated", as the real one does.
 #pragma once
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <cwchar>
 #include <initializer_list>
 
 struct FakeShell {
-  bool raised = false, visible = false, ignore052c = false;
+  bool raised = false, visible = false, ignore052c = false, slowTray = false;
   int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
   // The layer is the WorkerW inside Progman on the raised desktop.
   HWND progman = nullptr, view = nullptr, icons = nullptr, layer = nullptr, tray = nullptr;
-  size_t repaints = 0;
+  size_t repaints = 0, trayIcons = 0, trayAdds = 0;  // the slow tray's, which knows Orvane's icon alone
 };
 inline FakeShell shell;
 
@@ -50,6 +52,13 @@ inline void BuildLayer() {
 inline LRESULT CALLBACK ShellProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (hwnd == shell.progman && msg == 0x052C && wParam == 13 && lParam == 1 && !shell.ignore052c) BuildLayer();
   if (hwnd == shell.progman && msg == WM_SYSCOLORCHANGE) ++shell.repaints;
+  if (hwnd == shell.tray && msg == WM_COPYDATA && shell.slowTray) {
+    const ULONG_PTR code = reinterpret_cast<const COPYDATASTRUCT*>(lParam)->dwData;
+    const bool held = shell.trayIcons != 0;
+    shell.trayAdds += code == NIM_ADD;
+    shell.trayIcons = code == NIM_ADD || (held && code != NIM_DELETE);
+    return code != NIM_ADD && held;
+  }
   if (hwnd == shell.progman && msg == WM_WINDOWPOSCHANGING) {
     reinterpret_cast<WINDOWPOS*>(lParam)->hwndInsertAfter = HWND_BOTTOM;
   }
@@ -72,7 +81,7 @@ inline void EndShell() {
 inline void StartShell(const wchar_t* options) {
   EndShell();
   shell = FakeShell{wcsstr(options, L"--raised") != nullptr, wcsstr(options, L"--visible") != nullptr,
-                    wcsstr(options, L"--ignore-052c") != nullptr};
+                    wcsstr(options, L"--ignore-052c") != nullptr, wcsstr(options, L"--tray-slow") != nullptr};
   if (const wchar_t* size = wcsstr(options, L"--size ")) swscanf(size + 7, L"%dx%d", &shell.width, &shell.height);
   for (const wchar_t* name : {L"Progman", L"WorkerW", L"SHELLDLL_DefView", L"Shell_TrayWnd"}) {
     const WNDCLASSW windowClass{0,       ShellProc, 0,       0,       GetModuleHandleW(nullptr),
@@ -89,6 +98,7 @@ inline void StartShell(const wchar_t* options) {
   if (shell.visible) ShowWindow(shell.progman, SW_SHOWNA);
   if (wcsstr(options, L"--arranged")) BuildLayer();
   // Found before Wine's own notification area, it refuses every icon (WM_COPYDATA answered with 0).
-  if (wcsstr(options, L"--tray-late")) shell.tray = MakeShellWindow(L"Shell_TrayWnd", WS_EX_TOOLWINDOW, WS_POPUP, 0);
+  if (wcsstr(options, L"--tray-late") || shell.slowTray)
+    shell.tray = MakeShellWindow(L"Shell_TrayWnd", WS_EX_TOOLWINDOW, WS_POPUP, 0);
   PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
 }

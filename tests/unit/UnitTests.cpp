@@ -6,6 +6,7 @@
 #include "app/ReportError.h"
 #include "desktop/Visibility.h"
 #include "saver/Launcher.h"
+#include "saver/SaverControl.h"
 
 namespace {
 
@@ -110,12 +111,21 @@ void Manifest(Scenario&, const Args&) {
   }
 }
 
-const Row kRows[] = {{"unit", nullptr, L"", nullptr, "names; settings; pausing; manifest"}};
+// A process may end with the code that also means "still running" (259).
+void Ended(Scenario&, const Args&) {
+  PROCESS_INFORMATION ended = Launch(SystemDir() + L"\\cmd.exe", L"/c exit 259", nullptr);
+  Expect(WaitForSingleObject(ended.hProcess, kLong) == WAIT_OBJECT_0 && !StillRunning(ended.hProcess),
+         "a process that ended with code 259 counts as running");
+  End(ended);
+}
+
+const Row kRows[] = {{"unit", nullptr, L"", nullptr, "names; settings; pausing; manifest; ended"}};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   showMessageBox = RecordBox;
-  verbs.insert({{"names", Names}, {"settings", Settings}, {"pausing", Pausing}, {"manifest", Manifest}});
+  verbs.insert(
+      {{"names", Names}, {"settings", Settings}, {"pausing", Pausing}, {"manifest", Manifest}, {"ended", Ended}});
   return PlayRow(kRows, argc, argv);
 }
