@@ -29,6 +29,8 @@ constexpr UINT WMA_WALLPAPER_ENDED = WM_APP + 3;
 constexpr UINT WMA_CONFIG_DONE = WM_APP + 4;
 // Private messages of the settings dialog.
 constexpr UINT WMA_SHUTDOWN = WM_APP;
+// Posted by its WM_INITDIALOG: once it shows, the preview area is made and the preview starts.
+constexpr UINT WMA_SHOW_PREVIEW = WM_APP + 1;
 
 // The mutex name and the main window's class name: a second instance finds the first by it.
 constexpr wchar_t kInstanceId[] = L"5f0c9a7e3b2d4c18a6e1f94d7b20c3a5";
@@ -79,6 +81,9 @@ struct AppState {
   HANDLE wallpaperProcess = nullptr;
   // The one-shot thread-pool wait that tells when wallpaperProcess ends.
   HANDLE wallpaperWait = nullptr;
+  // At the program's end: the saver asked to end, and when.
+  HANDLE endingWallpaper = nullptr;
+  std::uint64_t endingWallpaperAsked = 0;
   // When the running saver took its place in the host; 0 while none is in place.
   std::uint64_t wallpaperStartTick = 0;
   // Counts wallpaper launches, so a late report can tell whether it is about the running saver.
@@ -94,10 +99,10 @@ struct AppState {
   std::vector<HeapString> previewModeSavers;
   // The saver's threads while nobody can see the wallpaper; written only by saver/Pause.cpp.
   PausedSaver pausedSaver;
-  // What the last look at the desktop found, so most looks need only a few windows.
+  // What the last look at the desktop found, so most looks need only a few windows; written by the wallpaper run.
+  std::vector<SaverMonitor> saverMonitors;
   std::vector<HWND> coveringWindows;
   HWND lookedForeground = nullptr;
-  std::uint64_t nextFullLook = 0;
   // What the session and power notifications told, and SM_REMOTESESSION at the start.
   PauseFacts pauseFacts;
   // The system asked whether the session may end: the saver must be able to answer it too.
@@ -111,6 +116,10 @@ struct AppState {
   std::array<HPOWERNOTIFY, 3> powerNotifications{};
   // wtsapi32, loaded exactly while the session notifications are registered.
   HMODULE sessionLibrary = nullptr;
+  // The work of the start that needs no saver (the icon, the notifications): run by the first launch once its
+  // saver is under way, so that it lies beside the saver's own start, not before it; or at the end of a start
+  // without one. Null once done.
+  void (*finishStartup)() = nullptr;
   // Restarts after the saver ended by itself.
   RestartHistory wallpaperRestarts{};
   // What the saver files gave when they were read, so the dialog opens fast after its first opening.
@@ -151,6 +160,10 @@ LRESULT DefProgramWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
 
 // Makes a window a child (WS_CHILD) or a top-level pop-up (WS_POPUP), keeping its other style bits.
 void SetWindowKind(HWND hwnd, DWORD kind);
+
+inline void FinishStartupOnce() {
+  if (app.finishStartup) std::exchange(app.finishStartup, nullptr)();
+}
 
 // Hands a handle field's value over and clears the field first, so no nested message loop
 // can ever see a handle that is about to be closed.

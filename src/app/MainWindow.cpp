@@ -17,9 +17,10 @@ constexpr UINT kTrayIconRetryMs = 1000;
 constexpr std::uint64_t kTrayIconWaitMs = 30000;
 
 void OnMainDestroy() {
+  // First: the saver ends on its key while the rest is taken down, and the clean-up waits for it last.
+  AskWallpaperToEnd();
   StopWatchingSessionAndDisplay();
   ReleaseConfigRun();
-  StopWallpaper();
   app.mainWindow = nullptr;
   PostQuitMessage(0);
 }
@@ -62,13 +63,11 @@ void OnTrayCallback(LPARAM lParam) {
   if (app.settingsDialog) SetForegroundWindow(app.settingsDialog);
   const UINT command =
       static_cast<UINT>(TrackPopupMenuEx(GetSubMenu(app.trayMenu, 0), kMenuFlags, cursor.x, cursor.y, owner, nullptr));
+  // Before the owner goes: the saver is asked to end at once.
+  if (command == IDM_EXIT) RequestExit();
   DestroyWindow(owner);
   UnregisterClassW(MAKEINTATOM(ownerAtom), app.instance);
-  if (command == IDM_EXIT) {
-    RequestExit();
-  } else if (command == IDM_SETTINGS) {
-    OpenSettings();
-  }
+  if (command == IDM_SETTINGS) OpenSettings();
 }
 
 void OnSessionChange(WPARAM event) {
@@ -154,6 +153,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         if (wParam == SPI_SETWORKAREA) SyncHostSize();
         return DefWindowProcW(hwnd, message, wParam, lParam);
       case WM_DISPLAYCHANGE:
+        LookAgainAtDesktop();
         ScheduleSizeChecks();
         return DefWindowProcW(hwnd, message, wParam, lParam);
       case WM_TIMER:

@@ -3,6 +3,7 @@
 #include <wtsapi32.h>
 
 #include <cwchar>
+#include <initializer_list>
 
 #include "app/AppState.h"
 #include "app/MainWindow.h"
@@ -39,7 +40,6 @@ HPOWERNOTIFY WatchPowerSetting(const GUID& setting) {
 // registration sends the setting's current value at once; one the system does not know fails and is left out.
 // Without them the wallpaper only pauses when covered.
 void WatchSessionAndDisplay() {
-  app.pauseFacts.remote = GetSystemMetrics(SM_REMOTESESSION) != 0;
   app.sessionLibrary = LoadLibraryW(L"wtsapi32.dll");
   const auto registerSession = SessionFunction<BOOL(WINAPI*)(HWND, DWORD)>("WTSRegisterSessionNotification");
   // Kept only while registered, so the end unregisters exactly what was registered.
@@ -65,6 +65,11 @@ void AllowTaskbarCreated() {
   } else {
     ChangeWindowMessageFilter(app.taskbarCreatedMessage, MSGFLT_ADD);
   }
+}
+
+void FinishStartup() {
+  AddTrayIcon();
+  WatchSessionAndDisplay();
 }
 
 bool Fail(const wchar_t* message, DWORD error) {
@@ -118,7 +123,7 @@ bool Initialize() {
   app.mainWindow = CreateWindowExW(0, MAKEINTATOM(app.mainClassAtom), nullptr, WS_POPUP | WS_DISABLED, 0, 0, 0, 0,
                                    nullptr, nullptr, app.instance, nullptr);
   if (!app.mainWindow) return Fail(L"メイン ウィンドウを作成できません。", GetLastError());
-  WatchSessionAndDisplay();
+  app.pauseFacts.remote = GetSystemMetrics(SM_REMOTESESSION) != 0;
   app.hostClassAtom = RegisterWindowClass(HostWndProc, kHostClassName, LoadCursorW(nullptr, IDC_ARROW),
                                           static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   if (!app.hostClassAtom) return Fail(L"親ウィンドウのウィンドウ クラスを登録できません。", GetLastError());
@@ -128,11 +133,12 @@ bool Initialize() {
   app.trayIcon.uCallbackMessage = WMA_TRAY_CALLBACK;
   app.trayIcon.hIcon = app.appIcon;
   wcscpy(app.trayIcon.szTip, kAppTitle);
-  AddTrayIcon();
   app.trayMenu = LoadMenuW(app.instance, MAKEINTRESOURCEW(IDR_TRAYMENU));
   if (!app.trayMenu) return Fail(L"処理選択のポップアップ メニューをロードできません。", GetLastError());
   app.saverWindows = std::make_unique<std::vector<SaverWindowRecord>>();
+  app.finishStartup = FinishStartup;
   StartInLayer();
+  FinishStartupOnce();
   return true;
 }
 
@@ -162,6 +168,7 @@ void Cleanup() {
   app.saverWindows.reset();
   StopWatchingShell();
   RepaintShellWallpaper();
+  AwaitWallpaperEnd();
   // Last: they end whatever saver is still running, such as a configuration window left open.
   for (HANDLE* job : {&app.saverJob, &app.configJob}) {
     if (*job) CloseHandle(TakeHandle(*job));

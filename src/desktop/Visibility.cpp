@@ -10,9 +10,7 @@ constexpr DWORD kDwmCloaked = 14;  // DWMWA_CLOAKED, Windows 8 and later
 
 using DwmGetWindowAttributeFunction = HRESULT(WINAPI*)(HWND, DWORD, PVOID, DWORD);
 
-struct Monitor {
-  HMONITOR handle;
-  RECT rect;
+struct Monitor : SaverMonitor {
   bool hidden;
 };
 
@@ -77,24 +75,30 @@ BOOL CALLBACK CheckWindow(HWND hwnd, LPARAM lParam) {
 
 BOOL CALLBACK AddMonitor(HMONITOR handle, HDC, LPRECT rect, LPARAM lParam) {
   return GuardHandler([&]() -> BOOL {
-    auto& monitors = *reinterpret_cast<std::vector<Monitor>*>(lParam);
-    for (const Monitor& monitor : monitors) {
+    auto& monitors = *reinterpret_cast<std::vector<SaverMonitor>*>(lParam);
+    for (const SaverMonitor& monitor : monitors) {
       if (monitor.handle == handle) return TRUE;
     }
-    monitors.push_back({handle, *rect, false});
+    monitors.push_back({handle, *rect});
     return TRUE;
   });
 }
 
 }  // namespace
 
-Coverage LookAtCoverage(DWORD saverProcess, const std::vector<HWND>& saverWindows, const std::vector<HWND>* only) {
-  Search search{saverProcess, {}, {}};
-  for (HWND window : saverWindows) {
+std::vector<SaverMonitor> MonitorsOf(const std::vector<HWND>& windows) {
+  std::vector<SaverMonitor> monitors;
+  for (HWND window : windows) {
     RECT rect{};
     if (GetWindowRect(window, &rect))
-      EnumDisplayMonitors(nullptr, &rect, AddMonitor, reinterpret_cast<LPARAM>(&search.monitors));
+      EnumDisplayMonitors(nullptr, &rect, AddMonitor, reinterpret_cast<LPARAM>(&monitors));
   }
+  return monitors;
+}
+
+Coverage LookAtCoverage(DWORD saverProcess, const std::vector<SaverMonitor>& monitors, const std::vector<HWND>* only) {
+  Search search{saverProcess, {}, {}};
+  for (const SaverMonitor& monitor : monitors) search.monitors.push_back({monitor, false});
   if (!only) {
     EnumWindows(CheckWindow, reinterpret_cast<LPARAM>(&search));
   } else {

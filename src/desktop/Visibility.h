@@ -72,16 +72,25 @@ inline void FollowPowerSetting(PauseFacts& facts, const GUID& setting, DWORD val
   if (setting == kEnergySaver) facts.energySaver = value != 0;
 }
 
+// A monitor the saver's windows occupy.
+struct SaverMonitor {
+  HMONITOR handle;
+  RECT rect;
+};
+
+// The monitors the windows occupy, each once.
+std::vector<SaverMonitor> MonitorsOf(const std::vector<HWND>& windows);
+
 struct Coverage {
   std::size_t monitors = 0;        // the monitors the saver's windows occupy
   std::size_t monitorsHidden = 0;  // how many of them are hidden
   std::vector<HWND> covering;      // the windows that hide them
 };
 
-// Which monitors the saver's windows occupy are hidden by a visible, maximized or full-screen window of another
-// program (not minimized, cloaked, transparent to input or fully transparent, a tool window, or one of the
-// shell's desktop windows). Looks at every top-level window, or only at those given.
-Coverage LookAtCoverage(DWORD saverProcess, const std::vector<HWND>& saverWindows, const std::vector<HWND>* only);
+// Which of the saver's monitors are hidden by a visible, maximized or full-screen window of another program (not
+// minimized, cloaked, transparent to input or fully transparent, a tool window, or one of the shell's desktop
+// windows). Looks at every top-level window, or only at those given.
+Coverage LookAtCoverage(DWORD saverProcess, const std::vector<SaverMonitor>& monitors, const std::vector<HWND>* only);
 
 // The shell reports a game in exclusive full screen or a presentation, which may show no window that covers a
 // monitor.

@@ -48,10 +48,16 @@ void Adopt(HWND hwnd, SaverWindowRecord& record, const RECT& rect) {
   SetWindowPos(hwnd, nullptr, corner.x, corner.y, rect.right - rect.left, rect.bottom - rect.top, SWP_NOZORDER);
 }
 
-void ShowAdoptedWindows() {
+// The program's own window takes the foreground from the saver's hidden windows, so that the input that wakes the
+// desktop reaches none of them. Done while the launch settles: the first showing of that window takes a while.
+void WakeDesktop() {
   ShowWindow(app.mainWindow, SW_SHOW);
   NudgeInput();
   ShowWindow(app.mainWindow, SW_HIDE);
+}
+
+void ShowAdoptedWindows(bool woken) {
+  if (!woken) WakeDesktop();
   // Asynchronous: a saver that stopped taking messages since its adoption cannot hold the UI thread.
   for (const SaverWindowRecord& record : *app.saverWindows) ShowWindowAsync(record.hwnd, SW_SHOW);
   ShowWindow(app.mainWindow, SW_SHOW);
@@ -124,6 +130,7 @@ SaverWindowRecord* FindSaverWindow(HWND hwnd) {
 AdoptionResult AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64_t launchDeadline) {
   std::uint64_t settleDeadline = 0;
   std::uint64_t completionLimit = 0;
+  bool woken = false;
   for (;;) {
     Pass(process.dwThreadId);
     if (app.handlerFailed) return FailAdoption(process);
@@ -135,10 +142,13 @@ AdoptionResult AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64
       completionLimit = now + kCompletionLimitMs;
     } else if (now > settleDeadline && AllAdopted()) {
       if (!AllStillHosted()) return FailAdoption(process);
-      ShowAdoptedWindows();
+      ShowAdoptedWindows(woken);
       return AdoptionResult::Adopted;
     } else if (now > completionLimit) {
       return FailAdoption(process);
+    } else if (!woken && AllAdopted()) {
+      WakeDesktop();
+      woken = true;
     }
     PauseBetweenPasses(process.hProcess);
   }
@@ -152,7 +162,7 @@ AdoptionResult AdoptSaverWindows(const PROCESS_INFORMATION& process, std::uint64
     if (app.saverWindows->empty() || app.handlerFailed) return FailAdoption(process);
     if (AllAdopted()) {
       if (!AllStillHosted()) return FailAdoption(process);
-      ShowAdoptedWindows();
+      ShowAdoptedWindows(false);
       return AdoptionResult::Adopted;
     }
     if (GetTickCount64() > idleLimit) return FailAdoption(process);

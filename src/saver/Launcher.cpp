@@ -25,6 +25,22 @@ HANDLE SaverJob(SaverMode mode) {
   return job;
 }
 
+// The wallpaper gives way to the user's programs: below normal priority, and in efficiency mode (EcoQoS) where the
+// system has it (Windows 11; looked up at run time). The dialog's preview and a configuration run keep normal
+// priority: the user is looking at them.
+void GiveWay(HANDLE process) {
+  SetPriorityClass(process, BELOW_NORMAL_PRIORITY_CLASS);
+  // PROCESS_POWER_THROTTLING_STATE with EXECUTION_SPEED on, and ProcessPowerThrottling, from newer headers.
+  struct {
+    ULONG version, controlMask, stateMask;
+  } throttling{1, 1, 1};
+  constexpr int kPowerThrottling = 4;
+  using SetInformationFunction = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+  static const auto setInformation = reinterpret_cast<SetInformationFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetProcessInformation")));
+  if (setInformation) setInformation(process, kPowerThrottling, &throttling, sizeof(throttling));
+}
+
 }  // namespace
 
 wchar_t* PutSaverDirectory(wchar_t* out, const wchar_t* systemDir, UINT systemDirLength) {
@@ -81,6 +97,8 @@ bool StartSaverProcess(const wchar_t* baseName, SaverMode mode, HWND parentWindo
   // In the job before it runs a single instruction. Where the program runs in a job itself and the system allows
   // no nesting (Windows 7), the saver runs without.
   if (HANDLE job = SaverJob(mode)) AssignProcessToJobObject(job, process.hProcess);
+  // A saver drawing into the host is the wallpaper too, in preview mode.
+  if (mode == SaverMode::Wallpaper || parentWindow == app.hostWindow) GiveWay(process.hProcess);
   ResumeThread(process.hThread);
   return true;
 }

@@ -45,7 +45,7 @@ std::uint64_t AskPreviewToClose(HWND parentWindow) {
   return GetTickCount64();
 }
 
-void StopAskedPreview(HANDLE process, std::uint64_t askedTick) {
+void EndAskedSaver(HANDLE process, std::uint64_t askedTick) {
   const std::uint64_t waited = GetTickCount64() - askedTick;
   if (process) EndSaverProcess(process, waited < kStopGraceMs ? static_cast<DWORD>(kStopGraceMs - waited) : 0);
 }

@@ -21,7 +21,6 @@ namespace {
 constexpr wchar_t kCannotWallpaper[] = L"スクリーン セーバーを壁紙化できません。";
 // While a wallpaper saver runs, its visibility is looked at this often.
 constexpr UINT kVisibilityIntervalMs = 500;
-constexpr std::uint64_t kFullLookMs = 5000;
 
 bool NeedsPreviewMode(const wchar_t* baseName) {
   return std::any_of(app.previewModeSavers.begin(), app.previewModeSavers.end(),
@@ -106,6 +105,7 @@ HANDLE LaunchAdopted(const wchar_t* baseName) {
   const std::uint64_t launchDeadline = GetTickCount64() + kLaunchDeadlineMs;
   PROCESS_INFORMATION process{};
   if (!StartSaverProcess(baseName, SaverMode::Wallpaper, nullptr, process)) return nullptr;
+  FinishStartupOnce();
   switch (AdoptSaverWindows(process, launchDeadline)) {
     case AdoptionResult::Adopted:
       CloseHandle(process.hThread);
@@ -164,6 +164,8 @@ HANDLE TakeRun() {
   // Waits for a callback under way, so none posts after this.
   if (app.wallpaperWait) UnregisterWaitEx(TakeHandle(app.wallpaperWait), INVALID_HANDLE_VALUE);
   app.wallpaperStartTick = 0;
+  LookAgainAtDesktop();
+  app.coveringWindows.clear();
   HANDLE process = TakeHandle(app.wallpaperProcess);
   ShowSaverArea();
   return process;
@@ -201,27 +203,25 @@ bool SetAside(UINT message, WPARAM generation) {
   return generation != app.wallpaperGeneration || !app.wallpaperProcess;
 }
 
-// Counts the monitors the saver shows on and those hidden. Looking at every window twice a second would cost
-// more than the pause saves under some systems. The windows that hid the wallpaper and the foreground one are
-// looked at each time; all of them when the foreground changed, and every few seconds for a window maximized
-// behind it.
+// Counts the monitors the saver shows on and those hidden, twice a second, so the look costs about what its timer
+// does: where the saver shows is found once per launch and display change; the windows that hid the wallpaper
+// and the foreground one are looked at each time, and all windows only when the foreground changed (a window that
+// comes to hide the wallpaper mostly comes to the front to do so).
 void LookAtDesktop(PauseFacts& facts) {
-  std::vector<HWND> windows;
-  if (app.wallpaperIsPreview) {
-    windows.push_back(app.hostWindow);
-  } else {
+  if (app.saverMonitors.empty()) {
+    std::vector<HWND> windows;
     for (const SaverWindowRecord& record : *app.saverWindows) windows.push_back(record.hwnd);
+    // In preview mode the saver draws into the host itself.
+    if (windows.empty()) windows.push_back(app.hostWindow);
+    app.saverMonitors = MonitorsOf(windows);
   }
   const HWND foreground = GetForegroundWindow();
-  const std::uint64_t now = GetTickCount64();
-  const bool lookAtAll = foreground != app.lookedForeground || now >= app.nextFullLook;
+  const bool lookAtAll = foreground != app.lookedForeground;
+  app.lookedForeground = foreground;
   std::vector<HWND> candidates = app.coveringWindows;
-  candidates.push_back(foreground);
-  Coverage coverage = LookAtCoverage(GetProcessId(app.wallpaperProcess), windows, lookAtAll ? nullptr : &candidates);
-  if (lookAtAll) {
-    app.lookedForeground = foreground;
-    app.nextFullLook = now + kFullLookMs;
-  }
+  if (std::find(candidates.begin(), candidates.end(), foreground) == candidates.end()) candidates.push_back(foreground);
+  Coverage coverage =
+      LookAtCoverage(GetProcessId(app.wallpaperProcess), app.saverMonitors, lookAtAll ? nullptr : &candidates);
   app.coveringWindows = std::move(coverage.covering);
   facts.monitors = coverage.monitors;
   facts.monitorsHidden = coverage.monitorsHidden;
@@ -239,13 +239,23 @@ void StopWallpaper() {
   if (!app.wallpaperProcess) return;
   AsBusy([] {
     HANDLE process = TakeRun();
-    if (app.wallpaperIsPreview) {
-      StopSaver(process, app.hostWindow);
-    } else {
-      ReleaseWallpaperWindows();
-      StopSaver(process, nullptr);
-    }
+    if (app.wallpaperIsPreview) return StopSaver(process, app.hostWindow);
+    ReleaseWallpaperWindows();
+    StopSaver(process, nullptr);
   });
+}
+
+void AskWallpaperToEnd() {
+  if (!app.wallpaperProcess || app.wallpaperIsPreview) return StopWallpaper();
+  AsBusy([] {
+    app.endingWallpaper = TakeRun();
+    ReleaseWallpaperWindows();
+    app.endingWallpaperAsked = GetTickCount64();
+  });
+}
+
+void AwaitWallpaperEnd() {
+  if (app.endingWallpaper) EndAskedSaver(TakeHandle(app.endingWallpaper), app.endingWallpaperAsked);
 }
 
 void RestartWallpaper() {
@@ -264,6 +274,11 @@ void RestartWallpaper() {
 
 void EndWallpaperWithHost() {
   if (app.wallpaperProcess) EndSaverProcess(TakeRun(), 0);
+}
+
+void LookAgainAtDesktop() {
+  app.saverMonitors.clear();
+  app.lookedForeground = nullptr;
 }
 
 bool IsWallpaperWindow(HWND hwnd) {
@@ -308,8 +323,9 @@ void UpdateWallpaperPause() {
     KillTimer(app.mainWindow, kVisibilityTimer);
   } else {
     SetTimer(app.mainWindow, kVisibilityTimer, kVisibilityIntervalMs, nullptr);
-    facts.presenting = ShellReportsPresenting();
-    if (!facts.presenting) LookAtDesktop(facts);
+    LookAtDesktop(facts);
+    // A game in exclusive full screen may show no window that covers a monitor.
+    if (!ShouldPause(facts)) facts.presenting = ShellReportsPresenting();
   }
   if (ShouldPause(facts)) {
     if (!SaverPaused()) PauseSaver(GetProcessId(app.wallpaperProcess));

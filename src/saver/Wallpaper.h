@@ -9,11 +9,17 @@
 void StartWallpaper(bool userAsked);
 // Stops the wallpaper saver in whichever way it runs (adopted windows, or preview mode in the host).
 void StopWallpaper();
+// At the program's end: the saver is asked to end, and ends on its quit input while the rest is taken down;
+// AwaitWallpaperEnd, last, gives it what is left of its grace.
+void AskWallpaperToEnd();
+void AwaitWallpaperEnd();
 // Starts the configured saver again in the (new or resized) host, and with it a preview of the same
 // saver in an open settings dialog.
 void RestartWallpaper();
 // The host went with the shell's layer: the saver is ended at once.
 void EndWallpaperWithHost();
+// The display changed: where the saver shows, and every window, are looked at anew.
+void LookAgainAtDesktop();
 // One of the saver's own windows in the host, not a passing descendant of one.
 bool IsWallpaperWindow(HWND hwnd);
 // WMA_WALLPAPER_FAILED: a window of the saver died soon after its start.

@@ -62,7 +62,8 @@ bool OnInitDialog(HWND dialog) {
   SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(app.appIcon));
   SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(app.appIcon));
   app.settingsDialog = dialog;
-  app.previewStatic = MakePreviewArea(dialog);
+  // Made again, and the preview started, once the list shows: nothing but the list lies before it.
+  app.previewStatic = GetDlgItem(dialog, IDC_PREVIEW);
   app.saverCombo = GetDlgItem(dialog, IDC_SAVERLIST);
   app.dialogSelection = nullptr;
   app.previewProcess = nullptr;
@@ -85,12 +86,17 @@ bool OnInitDialog(HWND dialog) {
     if (app.saverName && !app.dialogSelection && lstrcmpW(app.saverName.get(), baseName) == 0) {
       app.dialogSelection = baseName;
       SendMessageW(app.saverCombo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-      StartPreview(baseName);
       EnableWindow(GetDlgItem(dialog, IDC_CONFIGURE), TRUE);
     }
   }
   if (!app.dialogSelection) SendMessageW(app.saverCombo, CB_SETCURSEL, 0, 0);
+  PostMessageW(dialog, WMA_SHOW_PREVIEW, 0, 0);
   return true;
+}
+
+void OnShowPreview(HWND dialog) {
+  app.previewStatic = MakePreviewArea(dialog);
+  if (app.dialogSelection) StartPreview(app.dialogSelection);
 }
 
 void OnSelectionChange(HWND dialog) {
@@ -141,7 +147,7 @@ bool SwitchWallpaper(HWND dialog, const wchar_t* selection) {
     }
   }
   app.saverName = CopyString(selection);
-  StopAskedPreview(TakeHandle(app.previewProcess), previewAsked);
+  EndAskedSaver(TakeHandle(app.previewProcess), previewAsked);
   InvalidatePreview();
   ShowWindow(dialog, SW_HIDE);
   StartWallpaper(true);
@@ -305,6 +311,9 @@ INT_PTR CALLBACK SettingsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARA
         return 0;
       case WMA_SHUTDOWN:
         OnShutdown(dialog);
+        return 0;
+      case WMA_SHOW_PREVIEW:
+        OnShowPreview(dialog);
         return 0;
       case WM_DESTROY:
         OnDialogDestroy();

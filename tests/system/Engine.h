@@ -416,6 +416,14 @@ struct Scenario {
     if (a.size() > 1) Expect(last.dwTime == lastInput, "input was injected");
     lastInput = last.dwTime;
   }
+  // SAVER MODE below|normal: its latest start in that mode runs at that priority.
+  void Priority(const Args& a) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, std::stoul(Starts(a[1], a[2]).back()));
+    const DWORD seen = GetPriorityClass(process);
+    CloseHandle(process);
+    Expect(seen == (a[3] == "below" ? BELOW_NORMAL_PRIORITY_CLASS : NORMAL_PRIORITY_CLASS),
+           a[1] + " " + a[2] + " runs at priority class " + std::to_string(seen));
+  }
   // MS: Orvane answers a message within that.
   void Answers(const Args& a) {
     const ULONGLONG start = GetTickCount64();
@@ -492,7 +500,7 @@ inline std::map<std::string, Verb> verbs{
     {"workarea", &S::Broadcast}, {"display", &S::Broadcast},   {"pump", &S::Pump},       {"endconfig", &S::EndConfig},
     {"responsive", &S::Answers}, {"cover", &S::Cover},         {"beat", &S::Beat},       {"session", &S::Session},
     {"power", &S::Power},        {"show", &S::Show},           {"scaled", &S::Scaled},   {"broadcast", &S::Broadcast},
-    {"input", &S::Input}};
+    {"input", &S::Input},        {"priority", &S::Priority}};
 
 // Plays the steps; "repeat N; ...; end" plays those between N times SCALE times.
 inline void Scenario::Run(const std::string& steps, int scale) {

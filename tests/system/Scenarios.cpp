@@ -8,8 +8,8 @@ const Row kRows[] = {
     // The main path: a second start, switches saved (repeated by tools/soak), "<なし>" giving the shell its
     // wallpaper back, and Exit.
     {"wallpaper-switch-and-exit", L"", L"fxplain fxalt:Alt", L"fxplain",
-     "start; wall fxplain; hostsize 1280 1024; icon 1; second; "
-     "dialog; starts fxplain /p 1; select Alt~Saver; starts fxalt /p 1; savers 1 fxplain; "
+     "start; wall fxplain; priority fxplain /s below; hostsize 1280 1024; icon 1; second; "
+     "dialog; starts fxplain /p 1; priority fxplain /p normal; select Alt~Saver; starts fxalt /p 1; savers 1 fxplain; "
      "press ok; wall fxalt; nodialog; file fxalt; exited fxplain key; savers 1; "
      "repeat 1; dialog; select Fixture~Saver; press ok; wall fxplain; file fxplain; "
      "dialog; select Alt~Saver; press ok; wall fxalt; file fxalt; end; "
