@@ -63,8 +63,9 @@ void OnTrayCallback(LPARAM lParam) {
   if (app.settingsDialog) SetForegroundWindow(app.settingsDialog);
   const UINT command =
       static_cast<UINT>(TrackPopupMenuEx(GetSubMenu(app.trayMenu, 0), kMenuFlags, cursor.x, cursor.y, owner, nullptr));
-  // Before the owner goes: the saver is asked to end at once.
-  if (command == IDM_EXIT) RequestExit();
+  // The saver is asked to end at once. The owner, still the foreground window, goes with the process then: its
+  // destruction would hand the activation on, and take longer than the saver takes to end.
+  if (command == IDM_EXIT) return RequestExit();
   DestroyWindow(owner);
   UnregisterClassW(MAKEINTATOM(ownerAtom), app.instance);
   if (command == IDM_SETTINGS) OpenSettings();

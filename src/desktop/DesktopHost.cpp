@@ -138,7 +138,8 @@ bool CreateHostWindow() {
   const int height = area.bottom - area.top;
   {
     const MixedDpiHosting hosting;
-    app.hostWindow = CreateWindowExW(WS_EX_LAYERED, MAKEINTATOM(app.hostClassAtom), nullptr,
+    // The shell is not told of the host's coming and going: a shell that does not answer cannot hold it up.
+    app.hostWindow = CreateWindowExW(WS_EX_LAYERED | WS_EX_NOPARENTNOTIFY, MAKEINTATOM(app.hostClassAtom), nullptr,
                                      WS_POPUP | WS_DISABLED | WS_CLIPCHILDREN, 0, 0, width, height, app.desktopLayer,
                                      nullptr, app.instance, nullptr);
   }

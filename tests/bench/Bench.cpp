@@ -9,7 +9,8 @@
 
 namespace {
 
-PROCESS_INFORMATION spawned{};
+// The reference programs running beside Orvane, by name.
+std::map<std::string, PROCESS_INFORMATION> spawned;
 unsigned long long markUs = 0;
 
 void Figure(const std::string& name, double value) { std::printf("figure %s %.1f\n", name.c_str(), value); }
@@ -76,21 +77,43 @@ void AddVerbs() {
   verbs["install"] = [](Scenario&, const Args& a) {
     for (int i = 0; i < a.Number(1); ++i) Scenario::Install(L"FixtureSaver.exe", L"fxmany" + std::to_wstring(i));
   };
-  verbs["mark"] = [](Scenario&, const Args&) { markUs = Microseconds(); };
-  // NAME: ms since the mark; NAME SAVER: until its newest wallpaper showed in the host.
+  verbs["mark"] = [](Scenario&, const Args&) {
+    markUs = Microseconds();
+    std::printf("mark %llu\n", markUs);
+  };
+  // NAME: ms since the mark; NAME SAVER [top]: until its newest wallpaper showed in the host (top: showed at all,
+  // as the top-level window it opens).
   verbs["figure"] = [](Scenario& s, const Args& a) {
     if (a.size() == 2) return Figure(a[1], SinceMark());
     for (const Words& line : Lines(s, a[2])) {
-      if (line.size() > 5 && line[0] == s.Starts(a[2], "/s").back() && line[1] == "shown" && line[5] != "0") {
+      if (line.size() > 5 && line[0] == s.Starts(a[2], "/s").back() && line[1] == "shown" &&
+          (line[5] == "0") == (a[3] == "top")) {
         return Figure(a[1], double(std::stoull(line[2]) - markUs) / 1000);
       }
     }
   };
-  // From Settings picked until the dialog is visible, looked for every millisecond when the foreground changed.
+  // NAME: from the mark until Orvane's process has ended, waited for on its handle (pumping meanwhile: its host is a
+  // child of the shell's window, which this thread runs).
+  verbs["gone"] = [](Scenario& s, const Args& a) {
+    while (MsgWaitForMultipleObjects(1, &s.orvane.hProcess, FALSE, kLong, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+      for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&msg);
+    }
+    Figure(a[1], SinceMark());
+  };
+  // NAME SAVER start|exit: from the mark until that saver's latest start or end, as its own clock logged it.
+  verbs["logged"] = [](Scenario& s, const Args& a) {
+    std::string at;
+    for (const Words& line : Lines(s, a[2])) {
+      if (line.size() > 2 && line[1] == a[3]) at = line.back().substr(1);
+    }
+    Figure(a[1], double(std::stoull(at) - markUs) / 1000);
+  };
+  // NAME: from Settings picked until the dialog is visible, looked for every 5 ms when the foreground changed: looking
+  // every millisecond kept the wineserver, which Orvane needs for every saver file it reads, some 10 % busier.
   verbs["opendialog"] = [](Scenario& s, const Args& a) {
     s.Pick('s');
     markUs = Microseconds();
-    pollMs = 1;
+    pollMs = 5;
     HWND front = GetForegroundWindow();
     const auto opened = [&] {
       if (GetForegroundWindow() == front) return false;
@@ -101,16 +124,24 @@ void AddVerbs() {
     pollMs = 20;
     Figure(a[1], SinceMark());
   };
-  // SAVER MODE: a reference program beside Orvane, the saver alone; no arguments: end it.
+  // SAVER MODE: a reference program beside Orvane, the saver alone; --timer: this program with an empty 500 ms timer;
+  // no arguments: end them.
   verbs["spawn"] = [](Scenario&, const Args& a) {
-    End(spawned);
-    if (a.size() > 1) spawned = Launch(SystemDir() + L"\\" + Widen(a[1]) + L".scr", Widen(a[2]), nullptr);
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (a.size() == 1) {
+      for (auto& [name, process] : spawned) End(process);
+    } else if (a[1] == "--timer") {
+      spawned[a[1]] = Launch(self, L"--timer", nullptr);
+    } else {
+      spawned[a[1]] = Launch(SystemDir() + L"\\" + Widen(a[1]) + L".scr", Widen(a[2]), nullptr);
+    }
   };
   // SAVER NAME: the spawned saver's own exit on a key.
   verbs["quit"] = [](Scenario& s, const Args& a) {
     markUs = Microseconds();
     PostMessageW(HWND(std::stoull(Lines(s, a[1])[2][3], nullptr, 16)), WM_KEYDOWN, 0, 0);
-    WaitForSingleObject(spawned.hProcess, kLong);
+    WaitForSingleObject(spawned[a[1]].hProcess, kLong);
     Figure(a[2], SinceMark());
   };
   // SAVER NAME: the spawned saver's first window, since the mark.
@@ -154,7 +185,7 @@ void AddVerbs() {
   };
   verbs["memory"] = [](Scenario& s, const Args&) {
     for (const auto& [name, process] :
-         std::map<std::string, HANDLE>{{"orvane", s.orvane.hProcess}, {"reference", spawned.hProcess}}) {
+         std::map<std::string, HANDLE>{{"orvane", s.orvane.hProcess}, {"reference", spawned["fxnowin"].hProcess}}) {
       PROCESS_MEMORY_COUNTERS counters{sizeof(counters)};
       GetProcessMemoryInfo(process, &counters, sizeof(counters));
       Figure("private-" + name, double(counters.PagefileUsage) / 1024);
@@ -164,43 +195,49 @@ void AddVerbs() {
 }
 
 const Row kRows[] = {
+    // The saver alone, then Orvane starting it and ending with it; the savers log their start and end with the same
+    // clock, so both split into what Orvane does before the saver runs, the saver's own start, and the hosting.
     {"perf-start", L"--arranged", L"fxplain fxref", L"fxplain",
-     "usage alone-before; mark; spawn fxref /s; firstshown fxref saver-first-window; pump 1000; "
-     "quit fxref saver-exit; usage alone-after; spawn; mark; start; wall fxplain; figure start fxplain; usage start; "
-     "mark; pick q; exits; figure exit"},
+     "usage alone-before; mark; spawn fxref /s; firstshown fxref saver-first-window; logged saver-started fxref start; "
+     "pump 1000; quit fxref saver-exit; logged saver-exit-logged fxref exit; usage alone-after; spawn; mark; start; "
+     "wall fxplain; figure start fxplain; logged start-saver-started fxplain start; "
+     "figure start-saver-window fxplain top; usage start; pick q; mark; gone exit; "
+     "logged exit-saver-ended fxplain exit; mark"},
     {"perf-switch", L"--arranged", L"fxplain fxalt:Alt", L"fxplain",
      "start; wall fxplain; dialog; select Alt~Saver; pump 1500; usage before; mark; press ok; wall fxalt; "
      "figure switch fxalt; usage after; pick q; exits"},
     {"perf-dialog", L"--arranged", L"fxplain", nullptr,
      "install 500; enumerate enumeration; enumerate names-warm names; enumerate names-floor names; start; "
      "opendialog dialog-first; press cancel; nodialog; opendialog dialog-second; pick q; exits"},
+    // Idle beside a process that only waits for messages; covered, the look at the desktop and the paused saver's
+    // rounds beside an empty 500 ms timer; with the display off, the rounds alone (no look then).
     {"perf-idle-and-pause", L"--arranged", L"fxplain fxnowin", L"fxplain",
-     "spawn fxnowin /s; start; wall fxplain; pump 3000; usage idle-start fxnowin; usage shown fxplain.scr; "
-     "pump 60000; usage idle-end fxnowin; usage shown-end fxplain.scr; memory; cover max; beat 0; "
-     "usage covered fxnowin; usage saver-covered fxplain.scr; pump 30000; usage covered-end fxnowin; "
-     "usage saver-covered-end fxplain.scr; uncover uncover-to-frame"},
-    {"perf-pause-answers", L"--arranged", L"fxplain fxbusy fxspin", L"fxplain",
-     "start; wall fxplain; cover max; beat 0; pump 6000; beat 0; broadcast broadcast-plain plain; "
-     "broadcast broadcast-hung hung; answer paused-answer 20; pick q; exits"},
-    {"perf-pause-answers-busy", L"--arranged", L"fxbusy", L"fxbusy",
-     "start; wall fxbusy; cover max; pump 6000; broadcast broadcast-plain plain; "
-     "broadcast broadcast-hung hung; answer paused-answer 20; pick q; exits"},
-    {"perf-pause-answers-spin", L"--arranged", L"fxspin", L"fxspin",
-     "start; wall fxspin; cover max; pump 6000; broadcast broadcast-plain plain; "
-     "broadcast broadcast-hung hung; answer paused-answer 20; pick q; exits"},
-    {"perf-pause-cpu", L"--arranged", L"fxspin", L"fxspin",
-     "start; wall fxspin; pump 2000; usage run fxspin.scr; pump 10000; usage run-end fxspin.scr; cover max; "
-     "pump 1000; usage paused fxspin.scr; pump 10000; usage paused-end fxspin.scr; pick q; exits"},
-    {"perf-pause-cpu-busy", L"--arranged", L"fxbusy", L"fxbusy",
-     "start; wall fxbusy; pump 2000; usage run fxbusy.scr; pump 10000; usage run-end fxbusy.scr; cover max; "
-     "pump 1000; usage paused fxbusy.scr; pump 10000; usage paused-end fxbusy.scr; pick q; exits"},
+     "spawn fxnowin /s; spawn --timer; start; wall fxplain; pump 3000; usage idle-start fxnowin; "
+     "usage shown fxplain.scr; pump 60000; usage idle-end fxnowin; usage shown-end fxplain.scr; memory; cover max; "
+     "beat 0; usage covered --timer; usage saver-covered fxplain.scr; pump 30000; usage covered-end --timer; "
+     "usage saver-covered-end fxplain.scr; power display 0; usage dark; pump 30000; usage dark-end; "
+     "power display 1; beat 0; uncover uncover-to-frame"},
+    // Paused savers: what they cost beside what they cost running, and how soon they answer.
+    {"perf-pause-spin", L"--arranged", L"fxspin", L"fxspin",
+     "start; wall fxspin; pump 2000; usage spin-run fxspin.scr; pump 10000; usage spin-run-end fxspin.scr; "
+     "cover max; pump 1000; usage spin-paused fxspin.scr; pump 10000; usage spin-paused-end fxspin.scr; "
+     "answer paused-answer 20; broadcast broadcast-plain plain; broadcast broadcast-hung hung; pick q; exits"},
+    {"perf-pause-busy", L"--arranged", L"fxbusy", L"fxbusy",
+     "start; wall fxbusy; pump 2000; usage busy-run fxbusy.scr; pump 10000; usage busy-run-end fxbusy.scr; "
+     "cover max; pump 1000; usage busy-paused fxbusy.scr; pump 10000; usage busy-paused-end fxbusy.scr; pick q; "
+     "exits"},
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && argv[1] == std::string("--timer")) {
+    SetTimer(nullptr, 0, 500, nullptr);
+    for (MSG msg; GetMessageW(&msg, nullptr, 0, 0) > 0;) DispatchMessageW(&msg);
+    return 0;
+  }
   AddVerbs();
   const int status = PlayRow(kRows, argc, argv);
-  End(spawned);
+  for (auto& [name, process] : spawned) End(process);
   return status;
 }
