@@ -314,7 +314,8 @@ void OnWallpaperEnded(WPARAM generation) {
 
 void UpdateWallpaperPause() {
   if (app.wallpaperBusy) return;
-  if (std::exchange(app.launchWaiting, false) && !app.sessionEnding) Launch(false);
+  // A start that waited, unless the session is ending: one called off still finds it waiting.
+  if (!app.sessionEnding && std::exchange(app.launchWaiting, false)) Launch(false);
   if (!app.wallpaperProcess) return;
   if (app.sessionEnding) return ResumeSaver();
   PauseFacts facts = app.pauseFacts;
