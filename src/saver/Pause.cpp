@@ -13,12 +13,7 @@ namespace {
 constexpr UINT kAnswerWaitMs = 100;
 // Harmless messages queued behind the question: a saver still working through them when it is suspended again
 // has not begun its next frame. Messages sent are taken before anything posted and before timers.
-constexpr int kCushion = 16;
-
-bool Asked(DWORD threadId) {
-  const std::vector<DWORD>& asked = app.pausedSaver.unanswered;
-  return std::find(asked.begin(), asked.end(), threadId) != asked.end();
-}
+constexpr int kCushion = 8;
 
 BOOL CALLBACK TakeFirstWindow(HWND hwnd, LPARAM lParam) {
   *reinterpret_cast<HWND*>(lParam) = hwnd;
@@ -35,18 +30,24 @@ HWND WindowOf(DWORD threadId) {
   return window;
 }
 
+bool AnyAsked() {
+  const std::vector<PausedThread>& threads = app.pausedSaver.threads;
+  return std::any_of(threads.begin(), threads.end(), [](const PausedThread& thread) { return thread.asked; });
+}
+
 // Runs on the UI thread, from its message loop, once the saver has taken the question: whatever was sent to it
 // before has been answered too.
 VOID CALLBACK OnAnswered(HWND, UINT, ULONG_PTR threadId, LRESULT) {
-  std::vector<DWORD>& asked = app.pausedSaver.unanswered;
-  asked.erase(std::remove(asked.begin(), asked.end(), static_cast<DWORD>(threadId)), asked.end());
-  if (asked.empty()) EndAnswerRound();
+  for (PausedThread& thread : app.pausedSaver.threads) {
+    if (thread.id == threadId) thread.asked = false;
+  }
+  if (!AnyAsked()) EndAnswerRound();
 }
 
 }  // namespace
 
 void PauseSaver(DWORD processId) {
-  std::vector<std::pair<DWORD, HANDLE>>& suspended = app.pausedSaver.threads;
+  std::vector<PausedThread>& suspended = app.pausedSaver.threads;
   // A thread started by one not yet suspended can be missing from a snapshot: look until none is new.
   for (std::size_t before = SIZE_MAX; before != suspended.size();) {
     before = suspended.size();
@@ -57,12 +58,12 @@ void PauseSaver(DWORD processId) {
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
       if (entry.th32OwnerProcessID != processId ||
           std::any_of(suspended.begin(), suspended.end(),
-                      [&](const auto& known) { return known.first == entry.th32ThreadID; })) {
+                      [&](const PausedThread& known) { return known.id == entry.th32ThreadID; })) {
         continue;
       }
       HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
       if (thread && SuspendThread(thread) != static_cast<DWORD>(-1)) {
-        suspended.push_back({entry.th32ThreadID, thread});
+        suspended.push_back({entry.th32ThreadID, thread, WindowOf(entry.th32ThreadID), false});
       } else if (thread) {
         CloseHandle(thread);
       }
@@ -76,10 +77,10 @@ void ResumeSaver() {
   KillTimer(app.mainWindow, kAnswerTimer);
   KillTimer(app.mainWindow, kAnswerDeadlineTimer);
   PausedSaver& paused = app.pausedSaver;
-  for (const auto& [id, thread] : paused.threads) {
+  for (const PausedThread& thread : paused.threads) {
     // In a round the threads run already.
-    if (!paused.answering) ResumeThread(thread);
-    CloseHandle(thread);
+    if (!paused.answering) ResumeThread(thread.handle);
+    CloseHandle(thread.handle);
   }
   paused = {};
 }
@@ -91,15 +92,13 @@ void StartAnswerRound() {
   if (!SaverPaused() || paused.answering) return;
   // Asked while still suspended, so that on waking the saver finds the question, and the cushion behind it,
   // before its next frame is due.
-  for (const auto& [id, thread] : paused.threads) {
-    if (Asked(id)) continue;
-    HWND window = WindowOf(id);
-    if (!window || !SendMessageCallbackW(window, WM_NULL, 0, 0, OnAnswered, id)) continue;
-    paused.unanswered.push_back(id);
-    for (int i = 0; i < kCushion; ++i) SendNotifyMessageW(window, WM_NULL, 0, 0);
+  for (PausedThread& thread : paused.threads) {
+    if (thread.asked || !thread.window) continue;
+    thread.asked = SendMessageCallbackW(thread.window, WM_NULL, 0, 0, OnAnswered, thread.id) != FALSE;
+    for (int i = 0; thread.asked && i < kCushion; ++i) SendNotifyMessageW(thread.window, WM_NULL, 0, 0);
   }
-  if (paused.unanswered.empty()) return;
-  for (const auto& [id, thread] : paused.threads) ResumeThread(thread);
+  if (!AnyAsked()) return;
+  for (const PausedThread& thread : paused.threads) ResumeThread(thread.handle);
   paused.answering = true;
   SetTimer(app.mainWindow, kAnswerDeadlineTimer, kAnswerWaitMs, nullptr);
 }
@@ -108,6 +107,6 @@ void EndAnswerRound() {
   PausedSaver& paused = app.pausedSaver;
   KillTimer(app.mainWindow, kAnswerDeadlineTimer);
   if (!paused.answering) return;
-  for (const auto& [id, thread] : paused.threads) SuspendThread(thread);
+  for (const PausedThread& thread : paused.threads) SuspendThread(thread.handle);
   paused.answering = false;
 }

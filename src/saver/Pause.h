@@ -5,18 +5,24 @@
 #pragma once
 #include <windows.h>
 
-#include <utility>
 #include <vector>
 
 constexpr UINT kAnswerPeriodMs = 250;
 
+struct PausedThread {
+  DWORD id;
+  HANDLE handle;
+  // A window of the thread, found when the pause began; null for a thread without one, which is never asked.
+  HWND window;
+  // Asked and not answered yet: a thread busy in a frame is asked again only once it has answered.
+  bool asked;
+};
+
 struct PausedSaver {
-  // Thread id and handle of every thread suspended; empty while the saver runs.
-  std::vector<std::pair<DWORD, HANDLE>> threads;
+  // Every thread suspended; empty while the saver runs.
+  std::vector<PausedThread> threads;
   // A round is on: the threads run until each one asked has answered, or kAnswerWaitMs has passed.
   bool answering = false;
-  // Threads asked and not answered yet; one busy in a frame is asked again only once it has answered.
-  std::vector<DWORD> unanswered;
 };
 
 // Suspends every thread of the process and starts the rounds.
