@@ -70,9 +70,6 @@ void AllowTaskbarCreated() {
 void FinishStartup() {
   AddTrayIcon();
   WatchSessionAndDisplay();
-  // The common controls the settings dialog is made of, so that its first opening reads the savers' files and
-  // little else. Kept for the program's life.
-  LoadLibraryW(L"comctl32.dll");
 }
 
 bool Fail(const wchar_t* message, DWORD error) {
