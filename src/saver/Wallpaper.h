@@ -9,8 +9,8 @@
 void StartWallpaper(bool userAsked);
 // Stops the wallpaper saver in whichever way it runs (adopted windows, or preview mode in the host).
 void StopWallpaper();
-// At the program's end: the saver is asked to end, and ends on its quit input while the rest is taken down;
-// AwaitWallpaperEnd, last, gives it what is left of its grace.
+// At the program's end, or before the next saver starts: the saver is asked to end, and ends on its quit input
+// while the rest is taken down, or the next one starts up; AwaitWallpaperEnd gives it what is left of its grace.
 void AskWallpaperToEnd();
 void AwaitWallpaperEnd();
 // Starts the configured saver again in the (new or resized) host, and with it a preview of the same

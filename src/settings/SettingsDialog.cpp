@@ -131,8 +131,10 @@ bool SwitchWallpaper(HWND dialog, const wchar_t* selection) {
   const std::uint64_t previewAsked = selection ? AskPreviewToClose(app.previewStatic) : 0;
   if (app.saverName) {
     app.saverName.reset();
-    StopWallpaper();
+    // It ends on its quit input while the next one starts up, and is waited for after that.
+    AskWallpaperToEnd();
     if (!selection) {
+      AwaitWallpaperEnd();
       CancelRecovery();
       // Cleared before the host goes, so its destruction starts no recovery.
       if (app.hostWindow) DestroyWindow(app.hostWindow);
@@ -151,6 +153,7 @@ bool SwitchWallpaper(HWND dialog, const wchar_t* selection) {
   InvalidatePreview();
   ShowWindow(dialog, SW_HIDE);
   StartWallpaper(true);
+  AwaitWallpaperEnd();
   if (!DialogAlive(dialog)) return false;
   ShowWindow(dialog, SW_SHOW);
   NudgeInput();
