@@ -99,6 +99,9 @@ struct AppState {
   std::vector<HeapString> previewModeSavers;
   // The saver's threads while nobody can see the wallpaper; written only by saver/Pause.cpp.
   PausedSaver pausedSaver;
+  // The running saver's process id, and whether the visibility timer runs.
+  DWORD wallpaperProcessId = 0;
+  bool watchingDesktop = false;
   // What the last look at the desktop found, so most looks need only a few windows; written by the wallpaper run.
   std::vector<SaverMonitor> saverMonitors;
   std::vector<HWND> coveringWindows;

@@ -18,6 +18,8 @@ struct Search {
   DWORD saverProcess;
   std::vector<Monitor> monitors;
   std::vector<HWND> covering;
+  // Windows that hid the wallpaper at the last look: neither their program nor their class has changed since.
+  const std::vector<HWND>& known;
 };
 
 bool Cloaked(HWND hwnd) {
@@ -45,21 +47,25 @@ bool ShellDesktopWindow(HWND hwnd) {
 BOOL CALLBACK CheckWindow(HWND hwnd, LPARAM lParam) {
   return GuardHandler([&]() -> BOOL {
     auto& search = *reinterpret_cast<Search*>(lParam);
-    // Runs twice a second: the cheap tests that rule out most windows go first.
-    RECT rect{};
-    if (!IsWindowVisible(hwnd) || IsIconic(hwnd) || !GetWindowRect(hwnd, &rect)) return TRUE;
-    const bool maximized = IsZoomed(hwnd) != FALSE;
+    // Runs twice a second: one call tells what rules out most windows (for another program's window, each call is
+    // a trip to the system's window manager).
+    WINDOWINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetWindowInfo(hwnd, &info) || (info.dwStyle & (WS_VISIBLE | WS_MINIMIZE)) != WS_VISIBLE) return TRUE;
+    const RECT& rect = info.rcWindow;
+    const bool maximized = (info.dwStyle & WS_MAXIMIZE) != 0;
     bool mayHide = false;
     for (const Monitor& monitor : search.monitors)
       mayHide |= !monitor.hidden && HidesMonitor(rect, maximized, true, monitor.rect);
     if (!mayHide) return TRUE;
-    DWORD process = 0;
-    GetWindowThreadProcessId(hwnd, &process);
-    const LONG exStyle = GetWindowLongW(hwnd, GWL_EXSTYLE);
-    if (process == GetCurrentProcessId() || process == search.saverProcess ||
-        (exStyle & (WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW)) || FullyTransparent(hwnd, exStyle) ||
-        ShellDesktopWindow(hwnd) || Cloaked(hwnd)) {
+    const auto exStyle = static_cast<LONG>(info.dwExStyle);
+    if ((exStyle & (WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW)) || FullyTransparent(hwnd, exStyle) || Cloaked(hwnd)) {
       return TRUE;
+    }
+    if (std::find(search.known.begin(), search.known.end(), hwnd) == search.known.end()) {
+      DWORD process = 0;
+      GetWindowThreadProcessId(hwnd, &process);
+      if (process == GetCurrentProcessId() || process == search.saverProcess || ShellDesktopWindow(hwnd)) return TRUE;
     }
     // A maximized window hides only the monitor it is maximized on.
     const HMONITOR on = maximized ? MonitorFromWindow(hwnd, MONITOR_DEFAULTTONULL) : nullptr;
@@ -96,15 +102,14 @@ std::vector<SaverMonitor> MonitorsOf(const std::vector<HWND>& windows) {
   return monitors;
 }
 
-Coverage LookAtCoverage(DWORD saverProcess, const std::vector<SaverMonitor>& monitors, const std::vector<HWND>* only) {
-  Search search{saverProcess, {}, {}};
+Coverage LookAtCoverage(DWORD saverProcess, const std::vector<SaverMonitor>& monitors, const std::vector<HWND>& known,
+                        const std::vector<HWND>* only) {
+  Search search{saverProcess, {}, {}, known};
   for (const SaverMonitor& monitor : monitors) search.monitors.push_back({monitor, false});
   if (!only) {
     EnumWindows(CheckWindow, reinterpret_cast<LPARAM>(&search));
   } else {
-    for (HWND window : *only) {
-      if (IsWindow(window)) CheckWindow(window, reinterpret_cast<LPARAM>(&search));
-    }
+    for (HWND window : *only) CheckWindow(window, reinterpret_cast<LPARAM>(&search));
   }
   Coverage coverage{search.monitors.size(), 0, std::move(search.covering)};
   for (const Monitor& monitor : search.monitors) coverage.monitorsHidden += monitor.hidden;

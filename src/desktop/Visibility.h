@@ -89,8 +89,10 @@ struct Coverage {
 
 // Which of the saver's monitors are hidden by a visible, maximized or full-screen window of another program (not
 // minimized, cloaked, transparent to input or fully transparent, a tool window, or one of the shell's desktop
-// windows). Looks at every top-level window, or only at those given.
-Coverage LookAtCoverage(DWORD saverProcess, const std::vector<SaverMonitor>& monitors, const std::vector<HWND>* only);
+// windows). Looks at every top-level window, or only at those given. Known: the windows that hid it at the last
+// look.
+Coverage LookAtCoverage(DWORD saverProcess, const std::vector<SaverMonitor>& monitors, const std::vector<HWND>& known,
+                        const std::vector<HWND>* only);
 
 // The shell reports a game in exclusive full screen or a presentation, which may show no window that covers a
 // monitor.

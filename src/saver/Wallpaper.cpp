@@ -68,6 +68,17 @@ void ShowSaverArea() {
   ShowInHost(area);
 }
 
+// The visibility timer runs while a look at the desktop can change the answer.
+void WatchDesktop(bool on) {
+  if (on == app.watchingDesktop) return;
+  app.watchingDesktop = on;
+  if (on) {
+    SetTimer(app.mainWindow, kVisibilityTimer, kVisibilityIntervalMs, nullptr);
+  } else {
+    KillTimer(app.mainWindow, kVisibilityTimer);
+  }
+}
+
 // Every launch, the preview-mode fallback included, has a generation of its own, so that a report
 // about an earlier one is known to be stale.
 void BeginLaunch(bool preview) {
@@ -150,16 +161,17 @@ void Launch(bool userAsked) {
     }
     app.wallpaperWait = wait;
     app.wallpaperProcess = process;
+    app.wallpaperProcessId = GetProcessId(process);
     app.wallpaperStartTick = GetTickCount64();
     ShowSaverArea();
-    SetTimer(app.mainWindow, kVisibilityTimer, kVisibilityIntervalMs, nullptr);
+    WatchDesktop(true);
   });
 }
 
 // Hands the running saver's process over unwatched: from now on its end counts for nothing.
 HANDLE TakeRun() {
   // A saver is always stopped running: it ends on its quit input, and no thread stays suspended.
-  KillTimer(app.mainWindow, kVisibilityTimer);
+  WatchDesktop(false);
   ResumeSaver();
   // Waits for a callback under way, so none posts after this.
   if (app.wallpaperWait) UnregisterWaitEx(TakeHandle(app.wallpaperWait), INVALID_HANDLE_VALUE);
@@ -221,7 +233,7 @@ void LookAtDesktop(PauseFacts& facts) {
   std::vector<HWND> candidates = app.coveringWindows;
   if (std::find(candidates.begin(), candidates.end(), foreground) == candidates.end()) candidates.push_back(foreground);
   Coverage coverage =
-      LookAtCoverage(GetProcessId(app.wallpaperProcess), app.saverMonitors, lookAtAll ? nullptr : &candidates);
+      LookAtCoverage(app.wallpaperProcessId, app.saverMonitors, app.coveringWindows, lookAtAll ? nullptr : &candidates);
   app.coveringWindows = std::move(coverage.covering);
   facts.monitors = coverage.monitors;
   facts.monitorsHidden = coverage.monitorsHidden;
@@ -320,16 +332,14 @@ void UpdateWallpaperPause() {
   if (app.sessionEnding) return ResumeSaver();
   PauseFacts facts = app.pauseFacts;
   // What the notifications told needs no look at the desktop, nor a timer until the next notification.
-  if (ShouldPause(facts)) {
-    KillTimer(app.mainWindow, kVisibilityTimer);
-  } else {
-    SetTimer(app.mainWindow, kVisibilityTimer, kVisibilityIntervalMs, nullptr);
+  WatchDesktop(!ShouldPause(facts));
+  if (!ShouldPause(facts)) {
     LookAtDesktop(facts);
     // A game in exclusive full screen may show no window that covers a monitor.
     if (!ShouldPause(facts)) facts.presenting = ShellReportsPresenting();
   }
   if (ShouldPause(facts)) {
-    if (!SaverPaused()) PauseSaver(GetProcessId(app.wallpaperProcess));
+    if (!SaverPaused()) PauseSaver(app.wallpaperProcessId);
     return;
   }
   if (!SaverPaused()) return;

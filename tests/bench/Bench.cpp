@@ -209,14 +209,14 @@ const Row kRows[] = {
     {"perf-dialog", L"--arranged", L"fxplain", nullptr,
      "install 500; enumerate enumeration; enumerate names-warm names; enumerate names-floor names; start; "
      "opendialog dialog-first; press cancel; nodialog; opendialog dialog-second; pick q; exits"},
-    // Idle beside a process that only waits for messages; covered, the look at the desktop and the paused saver's
-    // rounds beside an empty 500 ms timer; with the display off, the rounds alone (no look then).
+    // Idle beside a process that only waits for messages, and one with an empty 500 ms timer; covered, the look at
+    // the desktop and the paused saver's rounds; with the display off as well, the rounds alone (no look then).
     {"perf-idle-and-pause", L"--arranged", L"fxplain fxnowin", L"fxplain",
      "spawn fxnowin /s; spawn --timer; start; wall fxplain; pump 3000; usage idle-start fxnowin; "
-     "usage shown fxplain.scr; pump 60000; usage idle-end fxnowin; usage shown-end fxplain.scr; memory; cover max; "
-     "beat 0; usage covered --timer; usage saver-covered fxplain.scr; pump 30000; usage covered-end --timer; "
-     "usage saver-covered-end fxplain.scr; power display 0; usage dark; pump 30000; usage dark-end; "
-     "power display 1; beat 0; uncover uncover-to-frame"},
+     "usage idle-timer --timer; usage shown fxplain.scr; pump 60000; usage idle-end fxnowin; "
+     "usage idle-timer-end --timer; usage shown-end fxplain.scr; memory; cover max; beat 0; usage covered --timer; "
+     "usage saver-covered fxplain.scr; pump 60000; usage covered-end --timer; usage saver-covered-end fxplain.scr; "
+     "power display 0; usage dark; pump 60000; usage dark-end; power display 1; beat 0; uncover uncover-to-frame"},
     // Paused savers: what they cost beside what they cost running, and how soon they answer.
     {"perf-pause-spin", L"--arranged", L"fxspin", L"fxspin",
      "start; wall fxspin; pump 2000; usage spin-run fxspin.scr; pump 10000; usage spin-run-end fxspin.scr; "
