@@ -67,11 +67,12 @@ BOOL CALLBACK CheckWindow(HWND hwnd, LPARAM lParam) {
       GetWindowThreadProcessId(hwnd, &process);
       if (process == GetCurrentProcessId() || process == search.saverProcess || ShellDesktopWindow(hwnd)) return TRUE;
     }
-    // A maximized window hides only the monitor it is maximized on.
-    const HMONITOR on = maximized ? MonitorFromWindow(hwnd, MONITOR_DEFAULTTONULL) : nullptr;
+    // A maximized window hides only the monitor it is maximized on: the one its middle lies on.
+    const POINT middle{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
     bool hides = false;
     for (Monitor& monitor : search.monitors) {
-      if (monitor.hidden || !HidesMonitor(rect, maximized, !maximized || on == monitor.handle, monitor.rect)) continue;
+      const bool on = !maximized || PtInRect(&monitor.rect, middle);
+      if (monitor.hidden || !HidesMonitor(rect, maximized, on, monitor.rect)) continue;
       monitor.hidden = hides = true;
     }
     if (hides) search.covering.push_back(hwnd);
